@@ -1,0 +1,310 @@
+#include "bindings/frame.hpp"
+
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "embeddings/error.hpp"
+
+namespace mivo::py {
+
+// ------------------------------------------------------------------- binding
+
+namespace {
+
+bool plural_given(std::string& msg, Py_ssize_t given) {
+    msg += " but " + std::to_string(given) + (given == 1 ? " was given" : " were given");
+    PyErr_SetString(PyExc_TypeError, msg.c_str());
+    return false;
+}
+
+bool report_missing(const Signature& sig, PyObject** slots) {
+    std::vector<const char*> missing;
+    for (int i = 0; i < sig.required_count(); ++i)
+        if (!slots[i]) missing.push_back(sig.params[i]);
+    if (missing.empty()) return true;
+    std::string msg = std::string(sig.name) + "() missing " + std::to_string(missing.size()) +
+                      (missing.size() == 1 ? " required positional argument: " : " required positional arguments: ");
+    for (std::size_t k = 0; k < missing.size(); ++k) {
+        if (k > 0) msg += missing.size() == 2 ? " and " : (k + 1 == missing.size() ? ", and " : ", ");
+        msg += "'";
+        msg += missing[k];
+        msg += "'";
+    }
+    PyErr_SetString(PyExc_TypeError, msg.c_str());
+    return false;
+}
+
+}  // namespace
+
+bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                    PyObject** slots) {
+    const int required = sig.required_count();
+    if (nargs > sig.count) {
+        std::string msg = std::string(sig.name) + "() takes ";
+        if (required == sig.count)
+            msg += std::to_string(sig.count);
+        else
+            msg += "from " + std::to_string(required) + " to " + std::to_string(sig.count);
+        msg += " positional arguments";
+        return plural_given(msg, nargs);
+    }
+    for (Py_ssize_t i = 0; i < nargs; ++i) slots[i] = args[i];
+
+    const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+    for (Py_ssize_t k = 0; k < nkw; ++k) {
+        PyObject* key = PyTuple_GET_ITEM(kwnames, k);
+        Py_ssize_t len = 0;
+        const char* name = PyUnicode_AsUTF8AndSize(key, &len);
+        if (!name) return false;
+        int found = -1;
+        for (int p = 0; p < sig.count; ++p) {
+            if (std::strlen(sig.params[p]) == static_cast<std::size_t>(len) &&
+                std::memcmp(sig.params[p], name, static_cast<std::size_t>(len)) == 0) {
+                found = p;
+                break;
+            }
+        }
+        if (found < 0) {
+            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", sig.name, key);
+            return false;
+        }
+        if (slots[found]) {
+            PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", sig.name,
+                         sig.params[found]);
+            return false;
+        }
+        slots[found] = args[nargs + k];
+    }
+    return report_missing(sig, slots);
+}
+
+// ------------------------------------------------------------ error mapping
+
+bool wrap_argument_error(const char* name) {
+    PyObject *type = nullptr, *value = nullptr, *tb = nullptr;
+    PyErr_Fetch(&type, &value, &tb);
+    if (type != PyExc_TypeError) {
+        PyErr_Restore(type, value, tb);
+        return false;
+    }
+    PyErr_NormalizeException(&type, &value, &tb);
+    Ref t(type), v(value), trace(tb);
+    Ref text(v ? PyObject_Str(v.get()) : PyUnicode_FromString(""));
+    if (!text) return false;
+    Ref msg(PyUnicode_FromFormat("argument '%s': %U", name, text.get()));
+    if (!msg) return false;
+    Ref err(PyObject_CallOneArg(PyExc_TypeError, msg.get()));
+    if (!err) return false;
+    if (v) {
+        PyObject* cause = PyException_GetCause(v.get());  // new reference or null
+        if (cause) PyException_SetCause(err.get(), cause);  // steals
+    }
+    PyErr_SetObject(PyExc_TypeError, err.get());
+    return false;
+}
+
+PyObject* raise_mivo(const embeddings::MivoError& err) {
+    PyErr_SetString(PyExc_ValueError, err.display().c_str());
+    return nullptr;
+}
+
+PyObject* translate_exception() {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::exception& e) {
+        PyErr_Format(PyExc_SystemError, "mivo internal error: %s", e.what());
+    } catch (...) {
+        PyErr_SetString(PyExc_SystemError, "mivo internal error");
+    }
+    return nullptr;
+}
+
+// ------------------------------------------------------- plain conversions
+
+std::string class_name(PyTypeObject* type) {
+    Ref q(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__qualname__"));
+    if (q && PyUnicode_Check(q.get())) {
+        if (const char* s = PyUnicode_AsUTF8(q.get())) return s;
+    }
+    PyErr_Clear();
+    return type->tp_name;
+}
+
+bool cannot_cast(PyObject* obj, const char* target) {
+    std::string msg = "'" + type_name(obj) + "' object cannot be cast as '" + target + "'";
+    PyErr_SetString(PyExc_TypeError, msg.c_str());
+    return false;
+}
+
+bool to_str(PyObject* obj, std::string_view& out) {
+    if (!PyUnicode_Check(obj)) return cannot_cast(obj, "str");
+    Py_ssize_t len = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(obj, &len);
+    if (!data) return false;  // UnicodeEncodeError for lone surrogates, unchanged
+    out = std::string_view(data, static_cast<std::size_t>(len));
+    return true;
+}
+
+bool to_u64(PyObject* obj, std::uint64_t& out) {
+    Ref index;
+    if (!PyLong_Check(obj)) {
+        index = Ref(PyNumber_Index(obj));
+        if (!index) return false;
+        obj = index.get();
+    }
+    unsigned long long v = PyLong_AsUnsignedLongLong(obj);
+    if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
+    out = v;
+    return true;
+}
+
+namespace {
+
+bool out_of_range() {
+    PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
+    return false;
+}
+
+template <class U>
+bool to_unsigned_via_long(PyObject* obj, U& out) {
+    long v = PyLong_AsLong(obj);
+    if (v == -1 && PyErr_Occurred()) return false;
+    if (v < 0 || static_cast<unsigned long>(v) > std::numeric_limits<U>::max()) return out_of_range();
+    out = static_cast<U>(v);
+    return true;
+}
+
+// Fills `out` from any sequence (not a str), converting each element.
+template <class T, class Convert>
+bool to_list(PyObject* obj, std::vector<T>& out, Convert convert) {
+    if (PyUnicode_Check(obj)) {
+        PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+        return false;
+    }
+    if (!PySequence_Check(obj)) return cannot_cast(obj, "Sequence");
+    out.clear();
+    Py_ssize_t n = PySequence_Size(obj);
+    if (n < 0)
+        PyErr_Clear();
+    else
+        out.reserve(static_cast<std::size_t>(n));
+    Ref it(PyObject_GetIter(obj));
+    if (!it) return false;
+    while (PyObject* raw = PyIter_Next(it.get())) {
+        Ref item(raw);
+        T value{};
+        if (!convert(item.get(), value)) return false;
+        out.push_back(std::move(value));
+    }
+    return !PyErr_Occurred();
+}
+
+}  // namespace
+
+bool to_u32(PyObject* obj, std::uint32_t& out) { return to_unsigned_via_long(obj, out); }
+bool to_u16(PyObject* obj, std::uint16_t& out) { return to_unsigned_via_long(obj, out); }
+bool to_u8(PyObject* obj, std::uint8_t& out) { return to_unsigned_via_long(obj, out); }
+
+bool to_u32_via_i64(PyObject* obj, std::uint32_t& out) {
+    long long v = PyLong_AsLongLong(obj);
+    if (v == -1 && PyErr_Occurred()) return false;
+    if (v < 0 || v > static_cast<long long>(std::numeric_limits<std::uint32_t>::max())) return out_of_range();
+    out = static_cast<std::uint32_t>(v);
+    return true;
+}
+
+bool to_bool(PyObject* obj, bool& out) {
+    if (obj == Py_True || obj == Py_False) {
+        out = obj == Py_True;
+        return true;
+    }
+    // NumPy's Boolean scalars, taken by their truth value.
+    PyTypeObject* type = Py_TYPE(obj);
+    Ref mod(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__"));
+    if (!mod) PyErr_Clear();
+    if (mod && PyUnicode_Check(mod.get()) && PyUnicode_CompareWithASCIIString(mod.get(), "numpy") == 0) {
+        std::string name = class_name(type);
+        if (name == "bool" || name == "bool_") {
+            int truth = PyObject_IsTrue(obj);
+            if (truth < 0) return false;
+            out = truth != 0;
+            return true;
+        }
+    }
+    return cannot_cast(obj, "bool");
+}
+
+bool to_f64(PyObject* obj, double& out) {
+    if (PyFloat_CheckExact(obj)) {
+        out = PyFloat_AS_DOUBLE(obj);
+        return true;
+    }
+    double v = PyFloat_AsDouble(obj);
+    if (v == -1.0 && PyErr_Occurred()) return false;
+    out = v;
+    return true;
+}
+
+bool to_str_list(PyObject* obj, std::vector<std::string>& out) {
+    return to_list(obj, out, [](PyObject* item, std::string& s) {
+        std::string_view view;
+        if (!to_str(item, view)) return false;
+        s.assign(view);
+        return true;
+    });
+}
+
+bool to_u64_list(PyObject* obj, std::vector<std::uint64_t>& out) { return to_list(obj, out, to_u64); }
+
+bool to_f32_list(PyObject* obj, std::vector<float>& out) {
+    return to_list(obj, out, [](PyObject* item, float& f) {
+        double d = 0.0;
+        if (!to_f64(item, d)) return false;
+        f = static_cast<float>(d);  // round to nearest even
+        return true;
+    });
+}
+
+// ------------------------------------------------------- native instances
+
+bool BorrowFlag::try_shared() {
+    std::intptr_t cur = state_.load(std::memory_order_relaxed);
+    do {
+        if (cur < 0) return false;
+    } while (!state_.compare_exchange_weak(cur, cur + 1, std::memory_order_acquire, std::memory_order_relaxed));
+    return true;
+}
+
+bool BorrowFlag::try_exclusive() {
+    std::intptr_t expected = 0;
+    return state_.compare_exchange_strong(expected, -1, std::memory_order_acquire, std::memory_order_relaxed);
+}
+
+// ------------------------------------------------------- result conversions
+
+namespace {
+template <class T, class Make>
+PyObject* build_list(std::span<const T> items, Make make) {
+    Ref list(PyList_New(static_cast<Py_ssize_t>(items.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        PyObject* item = make(items[i]);
+        if (!item) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return list.release();
+}
+}  // namespace
+
+PyObject* py_str_list(std::span<const std::string> items) {
+    return build_list(items, [](const std::string& s) { return py_str(s); });
+}
+
+PyObject* py_int_list(std::span<const std::uint64_t> items) {
+    return build_list(items, [](std::uint64_t v) { return py_int(v); });
+}
+
+}  // namespace mivo::py

@@ -1,0 +1,297 @@
+// The module frame shared by every module function: argument binding with the
+// interpreter-style messages, argument conversions, the error mapping, native
+// class instances with their borrow state, and result conversions.
+//
+// A module function is written as
+//
+//   constexpr Signature kSig{"levenshtein", {"a", "b"}, 2};
+//   PyObject* levenshtein_impl(Args& args) {
+//       std::string_view a, b;
+//       if (!args.str(0, a) || !args.str(1, b)) return nullptr;
+//       return py_int(strings::levenshtein(a, b));
+//   }
+//   PyMethodDef k_levenshtein = method<kSig, levenshtein_impl>(doc);
+//
+// Binding has already succeeded when the implementation runs. Each Args
+// conversion returns false with the Python exception set and mapped (a plain
+// TypeError gets the "argument 'p': " prefix); the implementation returns
+// nullptr at once.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mivo::embeddings {
+class MivoError;
+}
+
+namespace mivo::py {
+
+// ---------------------------------------------------------------- references
+
+// An owned (strong) reference, released on scope exit.
+class Ref {
+public:
+    Ref() = default;
+    explicit Ref(PyObject* owned) : p_(owned) {}
+    Ref(const Ref&) = delete;
+    Ref& operator=(const Ref&) = delete;
+    Ref(Ref&& o) noexcept : p_(o.release()) {}
+    Ref& operator=(Ref&& o) noexcept {
+        if (this != &o) {
+            Py_XDECREF(p_);
+            p_ = o.release();
+        }
+        return *this;
+    }
+    ~Ref() { Py_XDECREF(p_); }
+    PyObject* get() const { return p_; }
+    PyObject* release() {
+        PyObject* p = p_;
+        p_ = nullptr;
+        return p;
+    }
+    explicit operator bool() const { return p_ != nullptr; }
+
+private:
+    PyObject* p_ = nullptr;
+};
+
+// ------------------------------------------------------------------- binding
+
+inline constexpr int kMaxParams = 8;
+
+struct Signature {
+    const char* name;                            // Python name, used in messages
+    std::array<const char*, kMaxParams> params;  // parameter names in order
+    int count;                                   // number of parameters
+    int required = -1;                           // leading required ones; -1: all
+    constexpr int required_count() const { return required < 0 ? count : required; }
+};
+
+// Binds fastcall arguments to parameter slots (borrowed references, nullptr
+// where an optional parameter was not given). Returns false with TypeError set.
+bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                    PyObject** slots);
+
+// ------------------------------------------------------------ error mapping
+
+// Applies the boundary rule to the pending exception of a failed conversion of
+// parameter `name`: an exception of exactly type TypeError is replaced by a new
+// TypeError "argument '<name>': <message>" that keeps the original __cause__;
+// anything else stays as it is. Always returns false.
+bool wrap_argument_error(const char* name);
+
+// Raises ValueError carrying the error's display text. Returns nullptr.
+PyObject* raise_mivo(const embeddings::MivoError& err);
+
+// ------------------------------------------------------- plain conversions
+// Each sets the conversion's own (unprefixed) exception and returns false.
+
+// The qualified name of a class, and of an object's type, as the refusal
+// messages quote them.
+std::string class_name(PyTypeObject* type);
+inline std::string type_name(PyObject* obj) { return class_name(Py_TYPE(obj)); }
+// Raises TypeError "'<type of obj>' object cannot be cast as '<target>'".
+bool cannot_cast(PyObject* obj, const char* target);
+
+bool to_str(PyObject* obj, std::string_view& out);
+bool to_u64(PyObject* obj, std::uint64_t& out);
+bool to_u32(PyObject* obj, std::uint32_t& out);
+bool to_u16(PyObject* obj, std::uint16_t& out);
+bool to_u8(PyObject* obj, std::uint8_t& out);
+// Read as a signed 64-bit integer, then required to fit 32 unsigned bits.
+bool to_u32_via_i64(PyObject* obj, std::uint32_t& out);
+bool to_bool(PyObject* obj, bool& out);
+bool to_f64(PyObject* obj, double& out);
+bool to_str_list(PyObject* obj, std::vector<std::string>& out);
+bool to_u64_list(PyObject* obj, std::vector<std::uint64_t>& out);
+bool to_f32_list(PyObject* obj, std::vector<float>& out);
+
+// A read-only view of a one-dimensional float32 NumPy array. The values are
+// viewed in place; a misaligned buffer is copied into `owned` first.
+struct FloatView {
+    std::span<const float> values;
+    bool contiguous = true;
+    std::vector<float> owned;
+};
+bool to_vector(PyObject* obj, FloatView& out);
+// Raises TypeError "The given array is not contiguous" when the view is not.
+bool check_contiguous(const FloatView& view);
+
+// ------------------------------------------------------- native instances
+
+// Borrow state of a native instance: a count of shared borrows, or -1 for an
+// exclusive one.
+class BorrowFlag {
+public:
+    bool try_shared();
+    void release_shared() { state_.fetch_sub(1, std::memory_order_release); }
+    bool try_exclusive();
+    void release_exclusive() { state_.store(0, std::memory_order_release); }
+
+private:
+    std::atomic<std::intptr_t> state_{0};
+};
+
+// Layout of every native class instance of this module.
+template <class T>
+struct Native {
+    PyObject_HEAD
+    BorrowFlag borrow;
+    T value;
+};
+
+// Shared (read) borrow of a native instance, released on scope exit.
+template <class T>
+class Shared {
+public:
+    Shared() = default;
+    Shared(const Shared&) = delete;
+    Shared& operator=(const Shared&) = delete;
+    ~Shared() { reset(); }
+    // Takes the borrow; RuntimeError "Already mutably borrowed" on conflict.
+    bool acquire(PyObject* obj) {
+        reset();
+        auto* n = reinterpret_cast<Native<T>*>(obj);
+        if (!n->borrow.try_shared()) {
+            PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
+            return false;
+        }
+        obj_ = n;
+        return true;
+    }
+    const T& operator*() const { return obj_->value; }
+    const T* operator->() const { return &obj_->value; }
+    void reset() {
+        if (obj_) obj_->borrow.release_shared();
+        obj_ = nullptr;
+    }
+
+private:
+    Native<T>* obj_ = nullptr;
+};
+
+// Exclusive (write) borrow; RuntimeError "Already borrowed" on conflict.
+template <class T>
+class Exclusive {
+public:
+    Exclusive(const Exclusive&) = delete;
+    Exclusive& operator=(const Exclusive&) = delete;
+    explicit Exclusive(PyObject* obj) : obj_(reinterpret_cast<Native<T>*>(obj)) {
+        if (!obj_->borrow.try_exclusive()) {
+            PyErr_SetString(PyExc_RuntimeError, "Already borrowed");
+            obj_ = nullptr;
+        }
+    }
+    ~Exclusive() {
+        if (obj_) obj_->borrow.release_exclusive();
+    }
+    explicit operator bool() const { return obj_ != nullptr; }
+    T& operator*() const { return obj_->value; }
+    T* operator->() const { return &obj_->value; }
+
+private:
+    Native<T>* obj_;
+};
+
+// The class-instance conversion: an instance of `type` (or a subclass) gives a
+// shared borrow; anything else TypeError "'X' object cannot be cast as 'C'".
+template <class T>
+bool to_instance(PyObject* obj, PyTypeObject* type, Shared<T>& out) {
+    if (!PyObject_TypeCheck(obj, type)) {
+        return cannot_cast(obj, class_name(type).c_str());
+    }
+    return out.acquire(obj);
+}
+
+// ---------------------------------------------------------- bound arguments
+
+class Args {
+public:
+    Args(const Signature& sig, PyObject** slots) : sig_(sig), slots_(slots) {}
+
+    bool given(int i) const { return slots_[i] != nullptr; }
+    PyObject* raw(int i) const { return slots_[i]; }
+    const char* param(int i) const { return sig_.params[i]; }
+
+    bool str(int i, std::string_view& out) { return to_str(slots_[i], out) || wrap(i); }
+    bool u64(int i, std::uint64_t& out) { return to_u64(slots_[i], out) || wrap(i); }
+    bool u32(int i, std::uint32_t& out) { return to_u32(slots_[i], out) || wrap(i); }
+    bool u16(int i, std::uint16_t& out) { return to_u16(slots_[i], out) || wrap(i); }
+    bool u8(int i, std::uint8_t& out) { return to_u8(slots_[i], out) || wrap(i); }
+    bool u32_via_i64(int i, std::uint32_t& out) { return to_u32_via_i64(slots_[i], out) || wrap(i); }
+    bool boolean(int i, bool& out) { return to_bool(slots_[i], out) || wrap(i); }
+    bool f64(int i, double& out) { return to_f64(slots_[i], out) || wrap(i); }
+    bool str_list(int i, std::vector<std::string>& out) { return to_str_list(slots_[i], out) || wrap(i); }
+    bool u64_list(int i, std::vector<std::uint64_t>& out) { return to_u64_list(slots_[i], out) || wrap(i); }
+    bool f32_list(int i, std::vector<float>& out) { return to_f32_list(slots_[i], out) || wrap(i); }
+    bool vector(int i, FloatView& out) { return to_vector(slots_[i], out) || wrap(i); }
+    template <class T>
+    bool instance(int i, PyTypeObject* type, Shared<T>& out) {
+        return to_instance(slots_[i], type, out) || wrap(i);
+    }
+
+private:
+    bool wrap(int i) { return wrap_argument_error(sig_.params[i]); }
+
+    const Signature& sig_;
+    PyObject** slots_;
+};
+
+// ------------------------------------------------------- result conversions
+
+inline PyObject* py_int(std::uint64_t v) { return PyLong_FromUnsignedLongLong(v); }
+inline PyObject* py_float(double v) { return PyFloat_FromDouble(v); }
+inline PyObject* py_bool(bool v) { PyObject* r = v ? Py_True : Py_False;
+    Py_INCREF(r);
+    return r; }
+inline PyObject* py_none() {
+    Py_INCREF(Py_None);
+    return Py_None;
+}
+inline PyObject* py_str(std::string_view s) {
+    return PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), nullptr);
+}
+inline PyObject* py_bytes(std::span<const std::uint8_t> b) {
+    return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(b.data()), static_cast<Py_ssize_t>(b.size()));
+}
+// A new list of str; nullptr on failure with nothing partial left behind.
+PyObject* py_str_list(std::span<const std::string> items);
+PyObject* py_int_list(std::span<const std::uint64_t> items);
+// A new one-dimensional, writeable, C-contiguous float32 array owning a copy.
+PyObject* py_f32_array(std::span<const float> values);
+
+// ---------------------------------------------------- method definitions
+
+// Runs a module function body, turning a C++ exception that escaped it (only
+// allocation failure is expected) into a Python exception.
+PyObject* translate_exception();
+
+template <const Signature& Sig, PyObject* (*Impl)(Args&)>
+PyObject* fastcall(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+    PyObject* slots[kMaxParams] = {};
+    if (!bind_arguments(Sig, args, PyVectorcall_NARGS(nargsf), kwnames, slots)) return nullptr;
+    try {
+        Args bound(Sig, slots);
+        return Impl(bound);
+    } catch (...) {
+        return translate_exception();
+    }
+}
+
+template <const Signature& Sig, PyObject* (*Impl)(Args&)>
+constexpr PyMethodDef method(const char* doc) {
+    return PyMethodDef{Sig.name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&fastcall<Sig, Impl>)),
+                       METH_FASTCALL | METH_KEYWORDS, doc};
+}
+
+}  // namespace mivo::py

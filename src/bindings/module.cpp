@@ -1,0 +1,87 @@
+// The module object: created once per process, functions and classes
+// registered in a fixed order that also builds __all__, __version__ last.
+#include "bindings/registry.hpp"
+
+namespace mivo::py {
+namespace {
+
+constexpr const char* kVersion = "0.4.51";
+
+constexpr const char* kModuleDoc =
+    "mivo - fast Unicode string similarity and compact identifiers for embedding vectors\n"
+    "\n"
+    "A fast library for computing various string similarity metrics.";
+
+// A registration entry: a module function or a class (a getter returning a
+// new reference to the class object, created on first use).
+struct Entry {
+    const char* name;
+    PyMethodDef* function;
+    PyObject* (*cls)();
+};
+
+const Entry kEntries[] = {
+    {"levenshtein", &k_levenshtein, nullptr},
+    {"normalized_levenshtein", &k_normalized_levenshtein, nullptr},
+};
+
+PyModuleDef g_module_def = {
+    PyModuleDef_HEAD_INIT,
+    "mivo",
+    kModuleDoc,
+    0,  // no per-module state
+    nullptr, nullptr, nullptr, nullptr, nullptr,
+};
+
+// Appends `name` to __all__ (creating the list first) and sets the attribute.
+bool add_public(PyObject* module, const char* name, PyObject* value /* stolen */) {
+    Ref owned(value);
+    if (!owned) return false;
+    static PyObject* all_name = PyUnicode_InternFromString("__all__");
+    if (!all_name) return false;
+    Ref all(PyObject_GetAttr(module, all_name));
+    if (!all) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
+        PyErr_Clear();
+        all = Ref(PyList_New(0));
+        if (!all || PyObject_SetAttr(module, all_name, all.get()) < 0) return false;
+    }
+    Ref key(PyUnicode_FromString(name));
+    if (!key || PyList_Append(all.get(), key.get()) < 0) return false;
+    return PyObject_SetAttr(module, key.get(), owned.get()) == 0;
+}
+
+PyObject* build_module() {
+    Ref module(PyModule_Create(&g_module_def));
+    if (!module) return nullptr;
+    Ref module_name(PyUnicode_FromString("mivo"));
+    if (!module_name) return nullptr;
+    for (const Entry& e : kEntries) {
+        PyObject* value = e.function ? PyCFunction_NewEx(e.function, nullptr, module_name.get()) : e.cls();
+        if (!add_public(module.get(), e.name, value)) return nullptr;
+    }
+    if (!add_public(module.get(), "__version__", PyUnicode_FromString(kVersion))) return nullptr;
+    return module.release();
+}
+
+}  // namespace
+}  // namespace mivo::py
+
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit_mivo(void) {
+    // Built once per process and handed out again on a later initialisation
+    // (for example an import after `del sys.modules["mivo"]`).
+    static PyObject* module = nullptr;
+    static std::int64_t owner = -1;
+    const std::int64_t interp = PyInterpreterState_GetID(PyInterpreterState_Get());
+    if (owner != -1 && interp != owner) {
+        PyErr_SetString(PyExc_ImportError, "mivo does not support sub-interpreters");
+        return nullptr;
+    }
+    if (!module) {
+        module = mivo::py::build_module();
+        if (!module) return nullptr;
+        owner = interp;
+    }
+    Py_INCREF(module);
+    return module;
+}

@@ -1,0 +1,79 @@
+// The one error type of the identifier core. Every fallible operation returns
+// a value or exactly one MivoError; nothing here throws, prints or logs.
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <string>
+
+namespace mivo::embeddings {
+
+// Declaration order is part of the interface (kind numbers 0..11).
+enum class ErrorKind : std::uint8_t {
+    InvalidDimension,
+    InvalidEmbeddingValue,
+    InvalidEncoding,
+    InvalidHeader,
+    HammingRadiusTooLarge,
+    ProfileMismatch,
+    TransformNotFound,
+    DecodingNotSupported,
+    InvalidPrecision,
+    ProjectionError,
+    InsufficientData,
+    InvalidMetadata,
+};
+
+class MivoError {
+public:
+    static MivoError invalid_dimension(std::uint64_t got, std::uint64_t low, std::uint64_t high);
+    static MivoError invalid_embedding_value();
+    static MivoError invalid_encoding();
+    static MivoError invalid_header();
+    static MivoError hamming_radius_too_large(std::uint8_t radius);
+    static MivoError profile_mismatch(std::string expected, std::string got);
+    static MivoError transform_not_found(std::uint16_t id);
+    static MivoError decoding_not_supported();
+    static MivoError invalid_precision(std::string detail);
+    static MivoError projection_error(std::string detail);
+    static MivoError insufficient_data(std::uint64_t expected, std::uint64_t got);
+    static MivoError invalid_metadata(std::string detail);
+
+    ErrorKind kind() const { return kind_; }
+
+    // Field access. Numeric fields by kind:
+    //   InvalidDimension: got(), low(), high()
+    //   HammingRadiusTooLarge: got() = radius
+    //   TransformNotFound: got() = id
+    //   InsufficientData: low() = expected, got() = got
+    std::uint64_t got() const { return got_; }
+    std::uint64_t low() const { return low_; }
+    std::uint64_t high() const { return high_; }
+    // Text fields: detail() for InvalidPrecision, ProjectionError and
+    // InvalidMetadata, and the expected text of ProfileMismatch; other() is
+    // the got text of ProfileMismatch.
+    const std::string& detail() const { return detail_; }
+    const std::string& other() const { return other_; }
+
+    // The display text, byte for byte as users see it in ValueError messages.
+    std::string display() const;
+
+    friend bool operator==(const MivoError&, const MivoError&) = default;
+
+private:
+    explicit MivoError(ErrorKind kind) : kind_(kind) {}
+
+    ErrorKind kind_;
+    std::uint64_t got_ = 0;
+    std::uint64_t low_ = 0;
+    std::uint64_t high_ = 0;
+    std::string detail_;
+    std::string other_;
+};
+
+template <class T>
+using Result = std::expected<T, MivoError>;
+
+inline std::unexpected<MivoError> fail(MivoError e) { return std::unexpected<MivoError>(std::move(e)); }
+
+}  // namespace mivo::embeddings

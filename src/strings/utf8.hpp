@@ -1,0 +1,74 @@
+// UTF-8 helpers: the comparison unit of every string metric is the Unicode
+// scalar value. Inputs are valid UTF-8 (they come from Python str objects).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace mivo::strings {
+
+// Number of scalar values: bytes that are not continuation bytes.
+inline std::size_t count_scalars(std::string_view s) {
+    std::size_t n = 0;
+    for (unsigned char c : s) n += (c & 0xC0) != 0x80;
+    return n;
+}
+
+// Decodes one scalar value starting at s[i] and advances i past it.
+inline char32_t next_scalar(std::string_view s, std::size_t& i) {
+    const auto b0 = static_cast<unsigned char>(s[i]);
+    if (b0 < 0x80) {
+        ++i;
+        return b0;
+    }
+    auto cont = [&](std::size_t k) { return static_cast<char32_t>(static_cast<unsigned char>(s[i + k]) & 0x3F); };
+    char32_t c;
+    if (b0 < 0xE0) {
+        c = (static_cast<char32_t>(b0 & 0x1F) << 6) | cont(1);
+        i += 2;
+    } else if (b0 < 0xF0) {
+        c = (static_cast<char32_t>(b0 & 0x0F) << 12) | (cont(1) << 6) | cont(2);
+        i += 3;
+    } else {
+        c = (static_cast<char32_t>(b0 & 0x07) << 18) | (cont(1) << 12) | (cont(2) << 6) | cont(3);
+        i += 4;
+    }
+    return c;
+}
+
+// Decodes the whole string into `out` (cleared first).
+inline void decode_utf8(std::string_view s, std::vector<char32_t>& out) {
+    out.clear();
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size();) out.push_back(next_scalar(s, i));
+}
+
+inline std::vector<char32_t> decode_utf8(std::string_view s) {
+    std::vector<char32_t> out;
+    decode_utf8(s, out);
+    return out;
+}
+
+// Appends the UTF-8 encoding of scalar value c.
+template <class String>
+inline void append_utf8(String& out, char32_t c) {
+    if (c < 0x80) {
+        out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+}
+
+}  // namespace mivo::strings
