@@ -134,8 +134,8 @@ std::string class_name(PyTypeObject* type) {
 }
 
 bool cannot_cast(PyObject* obj, const char* target) {
-    std::string msg = "'" + type_name(obj) + "' object cannot be cast as '" + target + "'";
-    PyErr_SetString(PyExc_TypeError, msg.c_str());
+    const std::string name = type_name(obj);
+    PyErr_Format(PyExc_TypeError, "'%s' object cannot be cast as '%s'", name.c_str(), target);
     return false;
 }
 
