@@ -23,6 +23,9 @@ struct Entry {
 const Entry kEntries[] = {
     {"levenshtein", &k_levenshtein, nullptr},
     {"normalized_levenshtein", &k_normalized_levenshtein, nullptr},
+    {"Profile", nullptr, profile_class},
+    {"VectorPrecision", nullptr, vector_precision_class},
+    {"DimensionMode", nullptr, dimension_mode_class},
 };
 
 PyModuleDef g_module_def = {

@@ -29,7 +29,8 @@ INSTANTIATE_TEST_SUITE_P(Values, LevenshteinCases,
                                            // precomposed e-acute against e + combining acute
                                            Case{"\xC3\xA9", "e\xCC\x81", 2},
                                            // one emoji outside the BMP is one character
-                                           Case{"\xF0\x9F\x98\x80", "x", 1}, Case{"flaw", "lawn", 2}));
+                                           Case{"\xF0\x9F\x98\x80", "x", 1}, Case{"flaw", "lawn", 2}),
+                         [](const auto& info) { return "case" + std::to_string(info.index); });
 
 TEST(NormalizedLevenshtein, Values) {
     EXPECT_EQ(normalized_levenshtein("", ""), 1.0);
