@@ -63,9 +63,22 @@ ChaChaState stream_state(const ChaChaKey& key, std::uint64_t counter) {
 // Four blocks side by side: lane k of every vector belongs to block k.
 typedef std::uint32_t u32x4 __attribute__((vector_size(16)));
 
+typedef std::uint16_t u16x8 __attribute__((vector_size(16)));
+
 template <int N>
 inline u32x4 rotl(u32x4 v) {
-    return (v << N) | (v >> (32 - N));
+    if constexpr (N == 16) {
+        // Swap the 16-bit halves of each word: two word shuffles instead of
+        // two shifts and an or.
+        const u16x8 h = reinterpret_cast<u16x8>(v);
+#if defined(__clang__)
+        return reinterpret_cast<u32x4>(__builtin_shufflevector(h, h, 1, 0, 3, 2, 5, 4, 7, 6));
+#else
+        return reinterpret_cast<u32x4>(__builtin_shuffle(h, u16x8{1, 0, 3, 2, 5, 4, 7, 6}));
+#endif
+    } else {
+        return (v << N) | (v >> (32 - N));
+    }
 }
 
 #define MIVO_VQR(a, b, c, d)  \
