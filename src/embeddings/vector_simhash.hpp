@@ -1,0 +1,30 @@
+// 128-bit random-hyperplane SimHash of an embedding. Hyperplane h is the
+// sequence of f32-rounded normal deviates of its own seeded stream, keyed by
+// (seed, h); bit h says whether the f32 dot product with the embedding is
+// above zero. The same seed and h give the same hyperplane for every
+// embedding length: a longer embedding only extends it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+namespace mivo::embeddings {
+
+using u128 = unsigned __int128;
+
+// Bit h (value 2^h) is set when the dot product with hyperplane h is > 0.0
+// (0.0, -0.0 and NaN leave it clear). Does not normalise, validate or copy
+// the embedding; an empty embedding gives 0. Never fails.
+u128 simhash_128(std::span<const float> embedding, std::uint64_t seed);
+
+// The dot product that decides bit h: acc = +0.0f, then for j in order
+// acc = acc + embedding[j] * g_j with g_j the j-th deviate of the stream of
+// (seed, h) rounded to f32, every product and every sum rounded to f32.
+float simhash_hyperplane_dot(std::span<const float> embedding, std::uint64_t seed, std::uint8_t h);
+
+// The 16 big-endian bytes of a SimHash: byte 0 holds bits 127..120, byte 15
+// holds bits 7..0, so hyperplane h sits in byte 15 - h / 8.
+std::array<std::uint8_t, 16> simhash_to_bytes(u128 value);
+
+}  // namespace mivo::embeddings

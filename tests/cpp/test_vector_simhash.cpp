@@ -1,0 +1,180 @@
+// 128-bit random-hyperplane SimHash: the f32 discipline of each hyperplane's
+// dot product, the byte form, and the properties identifiers rely on.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "embeddings/seeded_stream.hpp"
+#include "embeddings/vector_simhash.hpp"
+
+namespace mivo::embeddings {
+namespace {
+
+constexpr std::uint64_t kSimSeed = 0x4D49564F53494D48ull;  // "MIVOSIMH"
+
+std::uint32_t fbits(float x) { return std::bit_cast<std::uint32_t>(x); }
+
+// Deterministic test data spanning several orders of magnitude, so that any
+// change in rounding or summation order shows in the accumulator bits.
+std::vector<float> sample(std::size_t n, std::uint32_t salt) {
+    std::vector<float> v(n);
+    std::uint64_t x = 0x9E3779B97F4A7C15ull ^ salt;
+    for (float& f : v) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        const float mant = static_cast<float>(static_cast<std::int32_t>(x >> 32)) * 0x1p-31f;
+        const int e = static_cast<int>(x & 7) - 3;
+        f = std::ldexp(mant, e);
+    }
+    return v;
+}
+
+// Slow model of one hyperplane: every f32 step forced through memory.
+float reference_dot(std::span<const float> v, std::uint64_t seed, std::uint8_t h) {
+    SeededStream s(hyperplane_key_material(seed, h));
+    volatile float acc = 0.0f;
+    for (float x : v) {
+        volatile double g = s.standard_normal();
+        volatile float gf = static_cast<float>(g);
+        volatile float p = x * gf;
+        acc = acc + p;
+    }
+    return acc;
+}
+
+u128 reference_hash(std::span<const float> v, std::uint64_t seed) {
+    u128 out = 0;
+    for (unsigned h = 0; h < 128; ++h)
+        if (reference_dot(v, seed, static_cast<std::uint8_t>(h)) > 0.0f) out |= static_cast<u128>(1) << h;
+    return out;
+}
+
+// Unit length in f32: s = -0.0; s += v*v in order; r = sqrtf(s); v / r.
+std::vector<float> normalised(std::vector<float> v) {
+    volatile float s = -0.0f;
+    for (float x : v) {
+        volatile float p = x * x;
+        s = s + p;
+    }
+    if (s > 0.0f) {
+        const float r = std::sqrt(static_cast<float>(s));
+        for (float& x : v) x = x / r;
+    }
+    return v;
+}
+
+// ---------------------------------------------------------------------------
+
+class SimhashAgainstModel : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(SimhashAgainstModel, DotProductsAndBitsMatch) {
+    const std::size_t n = GetParam();
+    const auto v = sample(n, static_cast<std::uint32_t>(n));
+    for (std::uint8_t h : {0, 1, 63, 64, 127}) {
+        EXPECT_EQ(fbits(simhash_hyperplane_dot(v, kSimSeed, h)), fbits(reference_dot(v, kSimSeed, h)))
+            << "n " << n << " h " << int(h);
+    }
+    const u128 got = simhash_128(v, kSimSeed);
+    EXPECT_TRUE(got == reference_hash(v, kSimSeed));
+    // A random vector sets roughly half of the bits.
+    const int ones = std::popcount(static_cast<std::uint64_t>(got)) + std::popcount(static_cast<std::uint64_t>(got >> 64));
+    EXPECT_GT(ones, 32);
+    EXPECT_LT(ones, 96);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, SimhashAgainstModel, ::testing::Values(1, 7, 64, 300, 768));
+
+TEST(Simhash, EmptyAndAllZeroGiveZero) {
+    EXPECT_TRUE(simhash_128({}, kSimSeed) == 0);
+    const std::vector<float> zeros(128, 0.0f);
+    EXPECT_TRUE(simhash_128(zeros, kSimSeed) == 0);
+    const std::vector<float> neg_zeros(128, -0.0f);
+    EXPECT_TRUE(simhash_128(neg_zeros, kSimSeed) == 0);
+    // The accumulator starts at +0.0 and stays there.
+    EXPECT_EQ(fbits(simhash_hyperplane_dot(zeros, kSimSeed, 5)), 0u);
+    EXPECT_EQ(fbits(simhash_hyperplane_dot(neg_zeros, kSimSeed, 5)), 0u);
+}
+
+TEST(Simhash, OnlyStrictlyPositiveDotsSetBits) {
+    // One value: the sign of the first deviate of each hyperplane decides.
+    const std::vector<float> one = {1.0f};
+    const u128 h = simhash_128(one, kSimSeed);
+    for (unsigned k = 0; k < 128; ++k) {
+        SeededStream s = SeededStream::for_hyperplane(kSimSeed, static_cast<std::uint8_t>(k));
+        const bool positive = static_cast<float>(s.standard_normal()) > 0.0f;
+        EXPECT_EQ(((h >> k) & 1) == 1, positive) << "h " << k;
+    }
+    // Negating the vector flips every bit (no dot product is exactly zero here).
+    EXPECT_TRUE(simhash_128(std::vector<float>{-1.0f}, kSimSeed) == ~h);
+}
+
+TEST(Simhash, NanDotSetsNoBit) {
+    const std::vector<float> v = {std::numeric_limits<float>::quiet_NaN(), 1.0f};
+    EXPECT_TRUE(simhash_128(v, kSimSeed) == 0);
+}
+
+// Hyperplanes do not depend on the embedding length: appending zeros leaves
+// every dot product unchanged.
+TEST(Simhash, LongerEmbeddingsExtendTheSameHyperplanes) {
+    const auto v = sample(100, 11);
+    auto padded = v;
+    padded.resize(777, 0.0f);
+    EXPECT_TRUE(simhash_128(v, kSimSeed) == simhash_128(padded, kSimSeed));
+    for (std::uint8_t h : {0, 42, 127})
+        EXPECT_EQ(fbits(simhash_hyperplane_dot(v, kSimSeed, h)), fbits(simhash_hyperplane_dot(padded, kSimSeed, h)));
+    // Padding with non-zero values does change the hash.
+    auto extended = v;
+    const auto tail = sample(677, 12);
+    extended.insert(extended.end(), tail.begin(), tail.end());
+    EXPECT_FALSE(simhash_128(v, kSimSeed) == simhash_128(extended, kSimSeed));
+}
+
+class SeedBytes : public ::testing::TestWithParam<int> {};
+
+// Every seed byte is hashed: flipping one bit of any byte changes the hash.
+TEST_P(SeedBytes, FlippingAnyByteGivesADifferentHash) {
+    const auto v = sample(64, 3);
+    const std::uint64_t other = kSimSeed ^ (std::uint64_t{1} << (8 * GetParam()));
+    EXPECT_FALSE(simhash_128(v, kSimSeed) == simhash_128(v, other));
+}
+
+INSTANTIATE_TEST_SUITE_P(Bytes, SeedBytes, ::testing::Range(0, 8));
+
+TEST(Simhash, ScaledVectorHashesAlikeAfterNormalisation) {
+    const auto v = sample(768, 21);
+    std::vector<float> twice(v.size());
+    for (std::size_t j = 0; j < v.size(); ++j) twice[j] = 2.0f * v[j];
+    const auto a = normalised(v);
+    const auto b = normalised(twice);
+    for (std::size_t j = 0; j < a.size(); ++j) ASSERT_EQ(fbits(a[j]), fbits(b[j])) << j;
+    EXPECT_TRUE(simhash_128(a, kSimSeed) == simhash_128(b, kSimSeed));
+    // Scaling by a positive factor never changes the sign of a dot product.
+    EXPECT_TRUE(simhash_128(v, kSimSeed) == simhash_128(a, kSimSeed));
+}
+
+struct ByteForm {
+    u128 value;
+    std::array<std::uint8_t, 16> bytes;
+};
+
+class SimhashBytes : public ::testing::TestWithParam<ByteForm> {};
+
+TEST_P(SimhashBytes, BigEndian) { EXPECT_EQ(simhash_to_bytes(GetParam().value), GetParam().bytes); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, SimhashBytes,
+    ::testing::Values(ByteForm{0, {}}, ByteForm{1, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}},
+                      ByteForm{static_cast<u128>(1) << 127, {0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+                      // Hyperplane 9 sits in byte 14 at bit 1.
+                      ByteForm{static_cast<u128>(1) << 9, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x02, 0}},
+                      ByteForm{(static_cast<u128>(0x0102030405060708ull) << 64) | 0x090A0B0C0D0E0F10ull,
+                               {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}}));
+
+}  // namespace
+}  // namespace mivo::embeddings
