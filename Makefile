@@ -22,5 +22,5 @@ test: build
 	@$(PY) -m pytest -q
 
 bench: build
-	@$(BUILD)/mivo_bench --benchmark_min_time=0.2s
+	@$(BUILD)/mivo_bench --benchmark_min_time=0.2
 	@$(PY) bench/bench_strings.py
