@@ -1,6 +1,8 @@
 #include "embeddings/encoding.hpp"
 
 #include <array>
+#include <bit>
+#include <cstring>
 
 namespace mivo::embeddings {
 namespace {
@@ -28,18 +30,27 @@ constexpr std::array<std::uint16_t, 1024> make_pairs() {
     return t;
 }
 
+// Two characters (first in the low byte) -> their 10-bit value, kBadPair when
+// either is outside the alphabet.
+constexpr std::uint16_t kBadPair = 0x8000;
+constexpr std::array<std::uint16_t, 65536> make_pair_values(const std::array<std::uint8_t, 256>& values) {
+    std::array<std::uint16_t, 65536> t{};
+    for (std::size_t i = 0; i < 65536; ++i) {
+        const std::uint8_t a = values[i & 0xFF], b = values[i >> 8];
+        t[i] = (a | b) & 0xE0 ? kBadPair : static_cast<std::uint16_t>((a << 5) | b);
+    }
+    return t;
+}
+
 constexpr std::array<std::uint8_t, 256> kValues = make_values();
+constexpr std::array<std::uint16_t, 65536> kPairValues = make_pair_values(kValues);
 constexpr std::array<std::uint16_t, 1024> kPairs = make_pairs();
 
 // Bytes produced by a trailing group of r characters (r = 0, 2, 4, 5, 7); -1
 // for the lengths no byte string encodes to.
 constexpr int kTailBytes[8] = {0, -1, 1, -1, 2, 3, -1, 4};
 
-inline void store_pair(char* out, std::uint64_t group10) {
-    const std::uint16_t p = kPairs[group10 & 1023];
-    out[0] = static_cast<char>(p & 0xFF);
-    out[1] = static_cast<char>(p >> 8);
-}
+inline std::uint64_t pair_at(std::uint64_t group10) { return kPairs[group10 & 1023]; }
 
 }  // namespace
 
@@ -55,10 +66,14 @@ std::string Base32HexLowerNoPad::encode(std::span<const std::uint8_t> bytes) con
         const std::uint64_t g = (std::uint64_t{in[i]} << 32) | (std::uint64_t{in[i + 1]} << 24) |
                                 (std::uint64_t{in[i + 2]} << 16) | (std::uint64_t{in[i + 3]} << 8) |
                                 std::uint64_t{in[i + 4]};
-        store_pair(dst, g >> 30);
-        store_pair(dst + 2, g >> 20);
-        store_pair(dst + 4, g >> 10);
-        store_pair(dst + 6, g);
+        // Characters in memory order in a little-endian word, one 8-byte store.
+        const std::uint64_t chars = pair_at(g >> 30) | (pair_at(g >> 20) << 16) | (pair_at(g >> 10) << 32) |
+                                    (pair_at(g) << 48);
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(dst, &chars, 8);
+        } else {
+            for (int k = 0; k < 8; ++k) dst[k] = static_cast<char>(chars >> (8 * k));
+        }
     }
 
     // Last partial group: the bytes left, completed with zero bits.
@@ -74,17 +89,18 @@ std::string Base32HexLowerNoPad::encode(std::span<const std::uint8_t> bytes) con
 
 Result<void> Base32HexLowerNoPad::check(std::string_view text) const {
     // Every byte of a non-ASCII character is outside the alphabet, so a byte
-    // test is the character test.
+    // test is the character test. Branch-free range tests, so the loop runs
+    // many bytes per step.
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t n = text.size();
-    std::uint8_t bad = 0;
-    std::size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        bad |= kValues[p[i]] | kValues[p[i + 1]] | kValues[p[i + 2]] | kValues[p[i + 3]] | kValues[p[i + 4]] |
-               kValues[p[i + 5]] | kValues[p[i + 6]] | kValues[p[i + 7]];
+    unsigned bad = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned char c = p[i];
+        const bool digit = static_cast<unsigned char>(c - '0') < 10;
+        const bool letter = static_cast<unsigned char>(c - 'a') < 22;
+        bad |= static_cast<unsigned>(!(digit | letter));
     }
-    for (; i < n; ++i) bad |= kValues[p[i]];
-    if (bad & 0xE0) return fail(MivoError::invalid_encoding());
+    if (bad) return fail(MivoError::invalid_encoding());
     return {};
 }
 
@@ -98,22 +114,23 @@ Result<std::vector<std::uint8_t>> Base32HexLowerNoPad::decode(std::string_view t
     std::vector<std::uint8_t> out(whole * 5 + static_cast<std::size_t>(tail_bytes));
     std::uint8_t* dst = out.data();
 
-    // Whole groups: 8 characters give 5 bytes. Invalid characters are
-    // collected in `bad` and judged once at the end.
+    // Whole groups: 8 characters give 5 bytes, from four 2-character lookups.
+    // Invalid characters are collected in `bad` and judged once at the end.
     std::uint8_t bad = 0;
+    std::uint16_t bad_pairs = 0;
     for (std::size_t g = 0; g < whole; ++g, p += 8, dst += 5) {
-        const std::uint8_t v0 = kValues[p[0]], v1 = kValues[p[1]], v2 = kValues[p[2]], v3 = kValues[p[3]];
-        const std::uint8_t v4 = kValues[p[4]], v5 = kValues[p[5]], v6 = kValues[p[6]], v7 = kValues[p[7]];
-        bad |= v0 | v1 | v2 | v3 | v4 | v5 | v6 | v7;
-        const std::uint64_t x = (std::uint64_t{v0} << 35) | (std::uint64_t{v1} << 30) | (std::uint64_t{v2} << 25) |
-                                (std::uint64_t{v3} << 20) | (std::uint64_t{v4} << 15) | (std::uint64_t{v5} << 10) |
-                                (std::uint64_t{v6} << 5) | std::uint64_t{v7};
+        const std::uint16_t a = kPairValues[p[0] | (p[1] << 8)], b = kPairValues[p[2] | (p[3] << 8)];
+        const std::uint16_t c = kPairValues[p[4] | (p[5] << 8)], d = kPairValues[p[6] | (p[7] << 8)];
+        bad_pairs |= a | b | c | d;
+        const std::uint64_t x = (std::uint64_t{a} << 30) | (std::uint64_t{b} << 20) | (std::uint64_t{c} << 10) |
+                                std::uint64_t{d};
         dst[0] = static_cast<std::uint8_t>(x >> 32);
         dst[1] = static_cast<std::uint8_t>(x >> 24);
         dst[2] = static_cast<std::uint8_t>(x >> 16);
         dst[3] = static_cast<std::uint8_t>(x >> 8);
         dst[4] = static_cast<std::uint8_t>(x);
     }
+    if (bad_pairs & kBadPair) return fail(MivoError::invalid_encoding());
 
     // Trailing partial group: its leftover low bits must be zero.
     const std::size_t rest = n % 8;
