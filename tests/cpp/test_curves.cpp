@@ -3,8 +3,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <ostream>
 #include <random>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -120,6 +120,7 @@ struct HilbertCase {
     std::vector<std::uint16_t> coords;
     std::uint8_t bits;
     const char* hex;
+    friend void PrintTo(const HilbertCase& c, std::ostream* os) { *os << c.hex; }
 };
 
 class HilbertValues : public ::testing::TestWithParam<HilbertCase> {};
@@ -179,6 +180,7 @@ TEST(Curves, AgreeWithModelsOnRandomPoints) {
 struct Grid {
     std::size_t n;
     std::uint8_t bits;
+    friend void PrintTo(const Grid& g, std::ostream* os) { *os << g.n << "x" << int(g.bits); }
 };
 
 class FullGrid : public ::testing::TestWithParam<Grid> {};

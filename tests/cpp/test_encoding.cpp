@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -223,6 +224,9 @@ struct HeaderCase {
     Precision precision;
     DimensionMode mode;
     Bytes expected;
+    friend void PrintTo(const HeaderCase& c, std::ostream* os) {
+        *os << "precision code " << int(c.precision.code()) << ", mode " << int(c.mode.code());
+    }
 };
 
 class FullVectorHeader : public ::testing::TestWithParam<HeaderCase> {};
@@ -289,6 +293,7 @@ struct ReadFailure {
     const char* name;
     Bytes bytes;
     std::string text;
+    friend void PrintTo(const ReadFailure& c, std::ostream* os) { *os << c.name; }
 };
 
 class HeaderReadFailure : public ::testing::TestWithParam<ReadFailure> {};

@@ -1,6 +1,7 @@
 // Display texts of the identifier core's errors, byte for byte.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "embeddings/error.hpp"
@@ -13,6 +14,7 @@ struct DisplayCase {
     MivoError error;
     ErrorKind kind;
     std::string text;
+    friend void PrintTo(const DisplayCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ErrorDisplay : public ::testing::TestWithParam<DisplayCase> {};

@@ -5,6 +5,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -341,6 +342,7 @@ struct DecoderFailure {
     int which;  // 0 full32, 1 half16, 2 quant8, 3 bits
     std::size_t length;
     std::string text;
+    friend void PrintTo(const DecoderFailure& c, std::ostream* os) { *os << c.name; }
 };
 
 class PayloadDecoderFailure : public ::testing::TestWithParam<DecoderFailure> {};
@@ -411,6 +413,7 @@ struct IdFailure {
     std::string text;
     std::string display;
     bool reversible;
+    friend void PrintTo(const IdFailure& c, std::ostream* os) { *os << c.name; }
 };
 
 class DecodeIdentifierFailure : public ::testing::TestWithParam<IdFailure> {};
