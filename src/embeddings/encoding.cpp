@@ -14,7 +14,9 @@ constexpr std::uint8_t kBad = 0xFF;  // any value with bits above the low 5 set 
 constexpr std::array<std::uint8_t, 256> make_values() {
     std::array<std::uint8_t, 256> t{};
     for (auto& v : t) v = kBad;
-    for (std::size_t i = 0; i < kAlphabet.size(); ++i) t[static_cast<unsigned char>(kAlphabet[i])] = static_cast<std::uint8_t>(i);
+    for (std::size_t i = 0; i < kAlphabet.size(); ++i) {
+        t[static_cast<unsigned char>(kAlphabet[i])] = static_cast<std::uint8_t>(i);
+    }
     return t;
 }
 
@@ -23,9 +25,9 @@ constexpr std::array<std::uint8_t, 256> make_values() {
 constexpr std::array<std::uint16_t, 1024> make_pairs() {
     std::array<std::uint16_t, 1024> t{};
     for (std::size_t v = 0; v < 1024; ++v) {
-        const auto hi = static_cast<std::uint16_t>(static_cast<unsigned char>(kAlphabet[v >> 5]));
-        const auto lo = static_cast<std::uint16_t>(static_cast<unsigned char>(kAlphabet[v & 31]));
-        t[v] = static_cast<std::uint16_t>(hi | (lo << 8));
+        const auto first = static_cast<std::uint16_t>(static_cast<unsigned char>(kAlphabet[v >> 5]));
+        const auto second = static_cast<std::uint16_t>(static_cast<unsigned char>(kAlphabet[v & 31]));
+        t[v] = static_cast<std::uint16_t>(first | (second << 8));
     }
     return t;
 }
