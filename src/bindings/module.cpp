@@ -23,9 +23,20 @@ struct Entry {
 const Entry kEntries[] = {
     {"levenshtein", &k_levenshtein, nullptr},
     {"normalized_levenshtein", &k_normalized_levenshtein, nullptr},
+    {"encode", &k_encode, nullptr},
+    {"decode", &k_decode, nullptr},
+    {"mivo_hamming_distance", &k_mivo_hamming_distance, nullptr},
     {"Profile", nullptr, profile_class},
+    {"encode_lossless", &k_encode_lossless, nullptr},
+    {"encode_compressed", &k_encode_compressed, nullptr},
+    {"encode_max_length", &k_encode_max_length, nullptr},
+    {"decode_to_embedding", &k_decode_to_embedding, nullptr},
+    {"is_reversible", &k_is_reversible, nullptr},
+    {"encode_cross_dimensional", &k_encode_cross_dimensional, nullptr},
+    {"get_metadata", &k_get_metadata, nullptr},
     {"VectorPrecision", nullptr, vector_precision_class},
     {"DimensionMode", nullptr, dimension_mode_class},
+    {"embedding_to_bands", &k_embedding_to_bands, nullptr},
 };
 
 PyModuleDef g_module_def = {

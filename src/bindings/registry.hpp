@@ -10,6 +10,19 @@ namespace mivo::py {
 extern PyMethodDef k_levenshtein;
 extern PyMethodDef k_normalized_levenshtein;
 
+// Embeddings
+extern PyMethodDef k_encode;
+extern PyMethodDef k_decode;
+extern PyMethodDef k_mivo_hamming_distance;
+extern PyMethodDef k_encode_lossless;
+extern PyMethodDef k_encode_compressed;
+extern PyMethodDef k_encode_max_length;
+extern PyMethodDef k_decode_to_embedding;
+extern PyMethodDef k_is_reversible;
+extern PyMethodDef k_encode_cross_dimensional;
+extern PyMethodDef k_get_metadata;
+extern PyMethodDef k_embedding_to_bands;
+
 // Enumeration classes: getters return a new reference to the class object,
 // which is created once on first use.
 PyObject* profile_class();

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "embeddings/error.hpp"
+#include "embeddings/projection.hpp"
 #include "embeddings/types.hpp"
 
 namespace mivo::embeddings {
