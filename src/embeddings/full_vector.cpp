@@ -65,9 +65,13 @@ Result<QuantizedValues> quantize_values(std::span<const float> values, std::uint
     }
     const float maxq = max_code_f32(bits);
     const std::uint64_t top = max_code(bits);
+    // Finite extremes whose distance overflows f32 (values near +-3.4e38) are
+    // measured in halves; otherwise every code would be 0 and decode to NaN.
+    const bool halved = std::isinf(range);
+    const float span = halved ? mx * 0.5f - mn * 0.5f : range;
     for (std::size_t i = 0; i < values.size(); ++i) {
-        float t = values[i] - mn;
-        t = t / range;
+        float t = halved ? values[i] * 0.5f - mn * 0.5f : values[i] - mn;
+        t = t / span;
         t = t * maxq;
         float q = std::roundf(t);
         if (!(q >= 0.0f)) q = 0.0f;  // negative or NaN
@@ -87,6 +91,17 @@ std::vector<float> dequantize_values(std::span<const std::uint32_t> codes, std::
         return out;
     }
     const float maxq = max_code_f32(bits);
+    if (std::isinf(range) && std::isfinite(min) && std::isfinite(max)) {
+        // The overflowing range of the quantiser, stepped in two halves.
+        const float half = max * 0.5f - min * 0.5f;
+        for (std::size_t i = 0; i < codes.size(); ++i) {
+            float f = static_cast<float>(codes[i]);
+            f = f / maxq;
+            const float step = f * half;
+            out[i] = (min + step) + step;
+        }
+        return out;
+    }
     for (std::size_t i = 0; i < codes.size(); ++i) {
         float v = static_cast<float>(codes[i]);
         v = v / maxq;

@@ -580,3 +580,28 @@ TEST(DecodeIdentifier, IsReversibleNeverFails) {
 
 }  // namespace
 }  // namespace mivo::embeddings
+
+namespace {
+
+// Extremes whose distance overflows f32 still quantise and decode to finite
+// values near the originals (plain formulas would give code 0 and NaN).
+TEST(QuantizeOverflowingRange, StaysFinite) {
+    const float big = 3.0e38f;
+    const std::vector<float> values{-big, 0.0f, big, 1.5e38f};
+    for (std::uint8_t bits : {std::uint8_t{8}, std::uint8_t{4}, std::uint8_t{16}}) {
+        auto q = mivo::embeddings::quantize_values(values, bits);
+        ASSERT_TRUE(q.has_value());
+        const std::uint32_t top = (1u << bits) - 1u;
+        EXPECT_EQ(q->codes[0], 0u);
+        EXPECT_EQ(q->codes[2], top);
+        const auto back = mivo::embeddings::dequantize_values(q->codes, bits, q->min, q->max);
+        EXPECT_EQ(back[0], -big);
+        EXPECT_EQ(back[2], big);
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            ASSERT_TRUE(std::isfinite(back[i]));
+            EXPECT_LE(std::fabs(back[i] - values[i]), 2.0f * big / static_cast<float>(top));
+        }
+    }
+}
+
+}  // namespace
