@@ -23,6 +23,19 @@ struct Entry {
 const Entry kEntries[] = {
     {"levenshtein", &k_levenshtein, nullptr},
     {"normalized_levenshtein", &k_normalized_levenshtein, nullptr},
+    {"jaro", &k_jaro, nullptr},
+    {"jaro_winkler", &k_jaro_winkler, nullptr},
+    {"hamming", &k_hamming, nullptr},
+    {"osa_distance", &k_osa_distance, nullptr},
+    {"best_match", &k_best_match, nullptr},
+    {"find_best_match", &k_find_best_match, nullptr},
+    {"find_matches_above_threshold", &k_find_matches_above_threshold, nullptr},
+    {"levenshtein_with_opts", &k_levenshtein_with_opts, nullptr},
+    {"simhash", &k_simhash, nullptr},
+    {"simhash_distance", &k_simhash_distance, nullptr},
+    {"simhash_similarity", &k_simhash_similarity, nullptr},
+    {"find_similar_hashes", &k_find_similar_hashes, nullptr},
+    {"SimilarityOpts", nullptr, &similarity_opts_class},
 };
 
 PyModuleDef g_module_def = {

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace mivo::strings {
+
+// Jaro similarity over scalar values: greedy matching in order of `a` inside
+// the window max(la, lb) / 2 - 1, transpositions halved (rounded down).
+double jaro(std::string_view a, std::string_view b);
+
+// Jaro similarity boosted by the common prefix (at most 4 scalar values,
+// scale 0.1) when the Jaro score is at least 0.7.
+double jaro_winkler(std::string_view a, std::string_view b);
+
+// The same two scores over already decoded, non-empty strings that are not
+// identical (the byte-equality and emptiness shortcuts are the caller's).
+double jaro_decoded(const char32_t* a, std::size_t la, const char32_t* b, std::size_t lb);
+double jaro_winkler_decoded(const char32_t* a, std::size_t la, const char32_t* b, std::size_t lb);
+
+// The Winkler boost of a Jaro score for a common prefix of `prefix` (0 to 4)
+// scalar values.
+double winkler_boost(double jaro_score, std::size_t prefix);
+
+}  // namespace mivo::strings
