@@ -190,6 +190,31 @@ def generate() -> str:
     return "\n".join(out)
 
 
+def read_tables(path: pathlib.Path = OUTPUT) -> tuple[str, list[tuple[int, int, str]]]:
+    """Reads a generated file back: its Unicode version and the record of
+    every code point, in the form code_point_records() gives."""
+    import re
+
+    text = path.read_text(encoding="utf-8")
+    version = re.search(r'kUcdVersion\[\] = "([^"]+)"', text).group(1)
+
+    def array(name: str) -> str:
+        return re.search(name + r"\[\d*\] = \{\n(.*?)\n\};", text, re.S).group(1)
+
+    specials = [
+        bytes(int(h, 16) for h in re.findall(r"\\x([0-9a-f]{2})", m)).decode("utf-8")
+        for m in re.findall(r'\{"((?:\\x[0-9a-f]{2})*)", \d+\}', array("kSpecial"))
+    ]
+    kinds = [tuple(int(v) for v in m) for m in re.findall(r"\{(-?\d+), (\d+), (\d+)\}", array("kKinds"))]
+    stage1 = [int(v) for v in re.findall(r"\d+", array("kStage1"))]
+    stage2 = [int(v) for v in re.findall(r"\d+", array("kStage2"))]
+    records = []
+    for c in range(MAX_CP):
+        delta, flags, special = kinds[stage2[(stage1[c >> SHIFT] << SHIFT) | (c & (BLOCK - 1))]]
+        records.append((delta, flags, specials[special - 1] if special else ""))
+    return version, records
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--check", action="store_true", help="compare with the committed file instead of writing")
