@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -36,6 +37,9 @@ public:
     QueryScorer(const QueryScorer&) = delete;
     QueryScorer& operator=(const QueryScorer&) = delete;
     double score(std::string_view candidate);
+    // The same score, or nothing when a cheap bound shows that it stays
+    // below `mark` (a NaN mark lets every candidate through).
+    std::optional<double> score_reaching(std::string_view candidate, double mark);
 
 private:
     struct State;

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "strings/small_buffer.hpp"
 
@@ -11,8 +12,6 @@ namespace mivo::strings {
 
 namespace {
 
-constexpr double kThreshold = 0.7;
-constexpr double kScale = 0.1;
 constexpr std::size_t kMaxPrefix = 4;
 
 std::size_t match_window(std::size_t la, std::size_t lb) {
@@ -68,24 +67,75 @@ double jaro_words(const char32_t* a, std::size_t la, const char32_t* b, std::siz
     return jaro_formula(m, t, la, lb);
 }
 
+// Any lengths. For one character the greedy matches come in increasing
+// order on both sides: a later position of `a` never takes a position of `b`
+// before an earlier one's, and the window's lower end only moves up. So
+// per character of b a cursor over its positions (ascending) finds the
+// earliest free match in the window: skip positions below the window, take
+// the next one if it is inside. Linear in la + lb.
 double jaro_general(const char32_t* a, std::size_t la, const char32_t* b, std::size_t lb) {
     const std::size_t w = match_window(la, lb);
-    SmallBuffer<std::uint8_t, 256> flags_a(la), flags_b(lb);
-    std::memset(flags_a.data(), 0, la);
-    std::memset(flags_b.data(), 0, lb);
+
+    // Character ids: ASCII values as they are, other characters numbered
+    // from 128 in order of first appearance in b (open addressing).
+    std::size_t capacity = 16;
+    while (capacity < 2 * lb) capacity *= 2;
+    constexpr char32_t kEmpty = 0xFFFFFFFF;
+    std::vector<char32_t> keys(capacity, kEmpty);
+    std::vector<std::uint32_t> values(capacity, 0);
+    std::uint32_t next_id = 128;
+    auto slot_of = [&](char32_t c) {
+        std::size_t h = (static_cast<std::size_t>(c) * 0x9E3779B1u) & (capacity - 1);
+        while (keys[h] != kEmpty && keys[h] != c) h = (h + 1) & (capacity - 1);
+        return h;
+    };
+    std::vector<std::uint32_t> id_b(lb);
+    for (std::size_t j = 0; j < lb; ++j) {
+        const char32_t c = b[j];
+        if (c < 128) {
+            id_b[j] = c;
+            continue;
+        }
+        const std::size_t h = slot_of(c);
+        if (keys[h] == kEmpty) {
+            keys[h] = c;
+            values[h] = next_id++;
+        }
+        id_b[j] = values[h];
+    }
+    // Positions of b grouped by id, ascending within a group.
+    std::vector<std::uint32_t> start(next_id + 1, 0);
+    for (std::size_t j = 0; j < lb; ++j) ++start[id_b[j] + 1];
+    for (std::uint32_t k = 0; k < next_id; ++k) start[k + 1] += start[k];
+    std::vector<std::uint32_t> cursor(start.begin(), start.end() - 1);
+    std::vector<std::uint32_t> positions(lb);
+    for (std::size_t j = 0; j < lb; ++j) positions[cursor[id_b[j]]++] = static_cast<std::uint32_t>(j);
+    std::copy(start.begin(), start.end() - 1, cursor.begin());
+
+    std::vector<std::uint8_t> flags_a(la, 0), flags_b(lb, 0);
     std::uint32_t m = 0;
     for (std::size_t i = 0; i < la; ++i) {
-        const std::size_t lo = i > w ? i - w : 0;
-        const std::size_t hi = std::min(i + w + 1, lb);
         const char32_t c = a[i];
-        for (std::size_t j = lo; j < hi; ++j) {
-            if (!flags_b[j] && b[j] == c) {
-                flags_a[i] = 1;
-                flags_b[j] = 1;
-                ++m;
-                break;
-            }
+        std::uint32_t id;
+        if (c < 128) {
+            id = c;
+        } else {
+            const std::size_t h = slot_of(c);
+            if (keys[h] == kEmpty) continue;
+            id = values[h];
         }
+        const std::size_t lo = i > w ? i - w : 0;
+        const std::size_t hi = i + w + 1;
+        std::uint32_t p = cursor[id];
+        const std::uint32_t end = start[id + 1];
+        while (p < end && positions[p] < lo) ++p;
+        if (p < end && positions[p] < hi) {
+            flags_a[i] = 1;
+            flags_b[positions[p]] = 1;
+            ++m;
+            ++p;
+        }
+        cursor[id] = p;
     }
     if (m == 0) return 0.0;
     std::uint32_t t = 0;
@@ -113,15 +163,9 @@ double jaro_decoded(const char32_t* a, std::size_t la, const char32_t* b, std::s
     return jaro_general(a, la, b, lb);
 }
 
-double winkler_boost(double j, std::size_t prefix) {
-    if (j < kThreshold) return j;
-    const double p = static_cast<double>(prefix) * kScale;
-    return (1.0 - j) * p + j;
-}
-
 double jaro_winkler_decoded(const char32_t* a, std::size_t la, const char32_t* b, std::size_t lb) {
     const double j = jaro_decoded(a, la, b, lb);
-    if (j < kThreshold) return j;
+    if (j < kWinklerThreshold) return j;
     return winkler_boost(j, common_prefix(a, la, b, lb));
 }
 

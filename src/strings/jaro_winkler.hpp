@@ -18,8 +18,15 @@ double jaro_winkler(std::string_view a, std::string_view b);
 double jaro_decoded(const char32_t* a, std::size_t la, const char32_t* b, std::size_t lb);
 double jaro_winkler_decoded(const char32_t* a, std::size_t la, const char32_t* b, std::size_t lb);
 
+inline constexpr double kWinklerThreshold = 0.7;
+inline constexpr double kWinklerScale = 0.1;
+
 // The Winkler boost of a Jaro score for a common prefix of `prefix` (0 to 4)
-// scalar values.
-double winkler_boost(double jaro_score, std::size_t prefix);
+// scalar values: (1 - j) * (prefix * 0.1) + j from a score of 0.7 on.
+inline double winkler_boost(double j, std::size_t prefix) {
+    if (j < kWinklerThreshold) return j;
+    const double p = static_cast<double>(prefix) * kWinklerScale;
+    return (1.0 - j) * p + j;
+}
 
 }  // namespace mivo::strings

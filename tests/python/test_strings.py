@@ -6,6 +6,7 @@ from __future__ import annotations
 
 import doctest
 import math
+import pathlib
 import random
 
 import pytest
@@ -176,6 +177,24 @@ def test_pairwise_equal_length_pairs(name):
         assert ours(a, b) == theirs(a, b), (a, b)
 
 
+@pytest.mark.parametrize("alphabet", ["ab", "abΣσ", "a😀\u0301"])
+def test_small_alphabets_long_strings(alphabet):
+    # Many repeats of few characters stress the greedy matching on both the
+    # word-sized (up to 64) and the general path.
+    rng = random.Random(SEED + 6)
+    for _ in range(60):
+        a = "".join(rng.choice(alphabet) for _ in range(rng.randint(1, 140)))
+        b = "".join(rng.choice(alphabet) for _ in range(rng.randint(1, 140)))
+        assert mivo.jaro(a, b) == model.jaro(a, b), (a, b)
+        assert mivo.jaro_winkler(a, b) == model.jaro_winkler(a, b), (a, b)
+        assert mivo.best_match(a, b) == model.best_match(a, b), (a, b)
+    queries = ["".join(rng.choice(alphabet) for _ in range(n)) for n in (3, 30, 64, 65, 100)]
+    candidates = ["".join(rng.choice(alphabet) for _ in range(rng.randint(0, 90))) for _ in range(40)]
+    for q in queries:
+        got = mivo.find_matches_above_threshold(q, candidates, 0.0)
+        assert got == model.find_matches_above_threshold(q, candidates, 0.0)
+
+
 def test_search_against_model():
     rng = random.Random(SEED + 3)
     for _ in range(60):
@@ -188,6 +207,26 @@ def test_search_against_model():
         assert mivo.find_best_match(query, candidates) == model.find_best_match(query, candidates)
         assert mivo.find_matches_above_threshold(query, candidates, threshold) == model.find_matches_above_threshold(
             query, candidates, threshold
+        )
+
+
+def dictionary_words(count: int) -> list[str]:
+    path = pathlib.Path("/usr/share/dict/words")
+    if not path.exists():
+        pytest.skip("no word list")
+    words = path.read_text(encoding="utf-8", errors="replace").split()
+    return random.Random(SEED).sample(words, count)
+
+
+@pytest.mark.parametrize("query", ["aplication", "zebbra", "Ωmega", "colour"])
+def test_search_over_words_against_model(query):
+    # Many candidates of many lengths: those that cannot reach the best score
+    # so far (or the threshold) are passed over, which must not change results.
+    words = dictionary_words(1500) + ["application", "zebra", "omega", "color", "colour"]
+    assert mivo.find_best_match(query, words) == model.find_best_match(query, words)
+    for threshold in (0.8, 0.9):
+        assert mivo.find_matches_above_threshold(query, words, threshold) == model.find_matches_above_threshold(
+            query, words, threshold
         )
 
 
