@@ -21,19 +21,6 @@ double larger(double n, double j) {
     return j > n ? j : n;
 }
 
-// Whether s holds only ASCII bytes, eight at a time.
-bool is_ascii(std::string_view s) {
-    std::size_t i = 0;
-    std::uint64_t high = 0;
-    for (; i + 8 <= s.size(); i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, s.data() + i, 8);
-        high |= word;
-    }
-    for (; i < s.size(); ++i) high |= static_cast<unsigned char>(s[i]);
-    return (high & 0x8080808080808080ull) == 0;
-}
-
 // A candidate whose score bound, plus a margin far above the rounding error
 // of the score and of the bound, stays below the mark cannot reach the mark
 // and is not scored.

@@ -46,8 +46,12 @@ std::optional<std::uint64_t> hamming(std::string_view a, std::string_view b) {
     // Walks both strings in step; equal lengths in scalar values are
     // required, and a byte-identical pair differs nowhere.
     if (a == b) return 0;
-    std::size_t i = 0, j = 0;
     std::uint64_t diff = 0;
+    if (a.size() == b.size() && is_ascii(a) && is_ascii(b)) {
+        for (std::size_t k = 0; k < a.size(); ++k) diff += a[k] != b[k];
+        return diff;
+    }
+    std::size_t i = 0, j = 0;
     while (i < a.size() && j < b.size()) diff += next_scalar(a, i) != next_scalar(b, j);
     if (i < a.size() || j < b.size()) return std::nullopt;
     return diff;

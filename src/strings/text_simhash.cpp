@@ -14,16 +14,25 @@ namespace {
 constexpr std::uint64_t kOffsetBasis = 0xcbf29ce484222325ull;
 constexpr std::uint64_t kPrime = 0x100000001b3ull;
 
-// Votes of the tokens on each bit: a count of tokens and, per bit, the
-// number of tokens whose hash has that bit set. Counter b of the vote table
-// is then ones[b] - (tokens - ones[b]).
+// Votes of the tokens on each bit. Counter b of the vote table is
+// ones[b] - (tokens - ones[b]), where ones[b] counts the token hashes with
+// bit b set. The counts are kept bit-sliced: plane p holds bit p of every
+// bit position's pending count, so adding a hash is a short carry chain;
+// the planes are moved into ones[] before they can overflow.
 class Votes {
 public:
     void add(std::uint64_t h) {
-        for (int b = 0; b < 64; ++b) ones_[b] += static_cast<std::uint32_t>((h >> b) & 1);
+        std::uint64_t carry = h;
+        for (std::size_t p = 0; p < kPlanes && carry; ++p) {
+            const std::uint64_t next = planes_[p] & carry;
+            planes_[p] ^= carry;
+            carry = next;
+        }
         ++tokens_;
+        if (++pending_ == (1u << kPlanes) - 1) flush();
     }
-    std::uint64_t fingerprint() const {
+    std::uint64_t fingerprint() {
+        flush();
         std::uint64_t out = 0;
         for (int b = 0; b < 64; ++b) {
             const std::int64_t counter =
@@ -34,8 +43,22 @@ public:
     }
 
 private:
-    std::array<std::uint32_t, 64> ones_{};
-    std::uint32_t tokens_ = 0;
+    static constexpr std::size_t kPlanes = 8;
+
+    void flush() {
+        for (std::size_t p = 0; p < kPlanes; ++p) {
+            const std::uint64_t plane = planes_[p];
+            if (!plane) continue;
+            for (int b = 0; b < 64; ++b) ones_[b] += static_cast<std::uint64_t>((plane >> b) & 1) << p;
+            planes_[p] = 0;
+        }
+        pending_ = 0;
+    }
+
+    std::array<std::uint64_t, kPlanes> planes_{};
+    std::array<std::uint64_t, 64> ones_{};
+    std::uint64_t tokens_ = 0;
+    std::uint32_t pending_ = 0;
 };
 
 std::uint64_t fnv_range(const char* p, std::size_t n) {
