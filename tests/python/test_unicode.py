@@ -39,12 +39,18 @@ SIGMA = "\u03a3"
 
 
 @functools.lru_cache(maxsize=None)
-def skipped_code_points() -> frozenset[int]:
-    """Code points whose data differ between the module's tables and this
-    Python's Unicode version (none when the versions agree)."""
+def generator():
     spec = importlib.util.spec_from_file_location("gen_unicode_tables", GENERATOR)
     gen = importlib.util.module_from_spec(spec)
     spec.loader.exec_module(gen)
+    return gen
+
+
+@functools.lru_cache(maxsize=None)
+def skipped_code_points() -> frozenset[int]:
+    """Code points whose data differ between the module's tables and this
+    Python's Unicode version (none when the versions agree)."""
+    gen = generator()
     version, table = gen.read_tables(TABLES)
     if version == unicodedata.unidata_version:
         return frozenset()
@@ -86,6 +92,14 @@ def test_tables_version_matches_python_or_is_reported():
     assert isinstance(skipped, frozenset)
     if unicodedata.unidata_version == "14.0.0":
         assert not skipped
+
+
+def test_generated_tables_are_reproducible():
+    gen = generator()
+    version, _ = gen.read_tables(TABLES)
+    if version != unicodedata.unidata_version:
+        pytest.skip(f"tables are Unicode {version}, this Python has {unicodedata.unidata_version}")
+    assert gen.generate() == TABLES.read_text(encoding="utf-8")
 
 
 def test_lowercase_mapping_of_every_code_point():
