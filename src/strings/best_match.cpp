@@ -219,15 +219,11 @@ struct QueryScorer::State {
             fa &= fa - 1;
             fb &= fb - 1;
         }
-        const double md = matches;
-        const double x = (md - static_cast<double>(t / 2)) / md;
-        double sum = md / static_cast<double>(n) + md / static_cast<double>(m);
-        sum = sum + x;
-        return sum / 3.0;
+        return jaro_from_counts(matches, t, m, n);
     }
 
     std::size_t prefix(std::size_t n) const {
-        const std::size_t limit = std::min({q.size(), n, std::size_t{4}});
+        const std::size_t limit = std::min({q.size(), n, kWinklerMaxPrefix});
         std::size_t l = 0;
         while (l < limit && q[l] == cand[l]) ++l;
         return l;
@@ -275,7 +271,7 @@ struct QueryScorer::State {
 
     double length_bound(std::size_t n) {
         const std::size_t m = q.size();
-        auto compute = [&] { return bound(m, n, std::min({m, n, std::size_t{4}}), std::min(m, n)); };
+        auto compute = [&] { return bound(m, n, std::min({m, n, kWinklerMaxPrefix}), std::min(m, n)); };
         if (n >= 256) return compute();
         if (length_bounds.empty()) length_bounds.assign(256, -1.0);
         double& b = length_bounds[n];

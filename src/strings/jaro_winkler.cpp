@@ -12,20 +12,9 @@ namespace mivo::strings {
 
 namespace {
 
-constexpr std::size_t kMaxPrefix = 4;
-
 std::size_t match_window(std::size_t la, std::size_t lb) {
     const std::size_t longest = std::max(la, lb);
     return longest < 2 ? 0 : longest / 2 - 1;
-}
-
-double jaro_formula(std::uint32_t m, std::uint32_t t, std::size_t la, std::size_t lb) {
-    const std::uint32_t h = t / 2;
-    const double md = m;
-    const double x = (md - static_cast<double>(h)) / md;
-    double s = md / static_cast<double>(lb) + md / static_cast<double>(la);
-    s = s + x;
-    return s / 3.0;
 }
 
 // Both strings at most 64 scalar values: the flags are bit masks and the
@@ -64,7 +53,7 @@ double jaro_words(const char32_t* a, std::size_t la, const char32_t* b, std::siz
         fa &= fa - 1;
         fb &= fb - 1;
     }
-    return jaro_formula(m, t, la, lb);
+    return jaro_from_counts(m, t, la, lb);
 }
 
 // Any lengths. For one character the greedy matches come in increasing
@@ -146,11 +135,11 @@ double jaro_general(const char32_t* a, std::size_t la, const char32_t* b, std::s
         t += a[i] != b[k];
         ++k;
     }
-    return jaro_formula(m, t, la, lb);
+    return jaro_from_counts(m, t, la, lb);
 }
 
 std::size_t common_prefix(const char32_t* a, std::size_t la, const char32_t* b, std::size_t lb) {
-    const std::size_t limit = std::min({la, lb, kMaxPrefix});
+    const std::size_t limit = std::min({la, lb, kWinklerMaxPrefix});
     std::size_t l = 0;
     while (l < limit && a[l] == b[l]) ++l;
     return l;
