@@ -63,3 +63,21 @@ void BM_ScorerWords(benchmark::State& state) {
 BENCHMARK(BM_ScorerWords);
 
 }  // namespace
+
+namespace {
+
+void BM_LevenshteinShort(benchmark::State& state) {
+    const std::string a = "abcdefghij", b = "abcxefgyij";
+    for (auto _ : state) benchmark::DoNotOptimize(ms::levenshtein(a, b));
+}
+BENCHMARK(BM_LevenshteinShort);
+
+void BM_HammingLong(benchmark::State& state) {
+    const std::string a(200, 'a');
+    std::string b = a;
+    b[100] = 'b';
+    for (auto _ : state) benchmark::DoNotOptimize(ms::hamming(a, b));
+}
+BENCHMARK(BM_HammingLong);
+
+}  // namespace
