@@ -9,6 +9,24 @@ namespace mivo::py {
 // String similarity
 extern PyMethodDef k_levenshtein;
 extern PyMethodDef k_normalized_levenshtein;
+extern PyMethodDef k_jaro;
+extern PyMethodDef k_jaro_winkler;
+extern PyMethodDef k_hamming;
+extern PyMethodDef k_osa_distance;
+extern PyMethodDef k_best_match;
+extern PyMethodDef k_find_best_match;
+extern PyMethodDef k_find_matches_above_threshold;
+extern PyMethodDef k_levenshtein_with_opts;
+
+// Text SimHash
+extern PyMethodDef k_simhash;
+extern PyMethodDef k_simhash_distance;
+extern PyMethodDef k_simhash_similarity;
+extern PyMethodDef k_find_similar_hashes;
+
+// Classes: each getter returns a new reference to the class object, which is
+// created once, on first use.
+PyObject* similarity_opts_class();
 
 // Embeddings
 extern PyMethodDef k_encode;

@@ -3,42 +3,16 @@
 #include <algorithm>
 #include <vector>
 
+#include "strings/small_buffer.hpp"
 #include "strings/utf8.hpp"
 
 namespace mivo::strings {
 
 namespace {
 
-// Small inputs stay on the stack; longer ones fall back to the heap.
-template <class T, std::size_t N>
-class Buffer {
-public:
-    explicit Buffer(std::size_t n) {
-        if (n > N) {
-            heap_.resize(n);
-            data_ = heap_.data();
-        } else {
-            data_ = stack_;
-        }
-    }
-    T* data() { return data_; }
-    T& operator[](std::size_t i) { return data_[i]; }
-
-private:
-    T stack_[N];
-    std::vector<T> heap_;
-    T* data_;
-};
-
-std::size_t decode_into(std::string_view s, char32_t* out) {
-    std::size_t n = 0;
-    for (std::size_t i = 0; i < s.size();) out[n++] = next_scalar(s, i);
-    return n;
-}
-
 // The two-row dynamic programme; `row` spans the shorter string ca.
 std::uint64_t two_row(const char32_t* ca, std::size_t m, const char32_t* cb, std::size_t n) {
-    Buffer<std::uint64_t, 128> prev(m + 1), cur(m + 1);
+    SmallBuffer<std::uint64_t, 128> prev(m + 1), cur(m + 1);
     std::uint64_t* p = prev.data();
     std::uint64_t* c = cur.data();
     for (std::size_t j = 0; j <= m; ++j) p[j] = j;
@@ -60,7 +34,7 @@ std::uint64_t levenshtein(std::string_view a, std::string_view b) {
     if (a == b) return 0;
     if (a.empty()) return count_scalars(b);
     if (b.empty()) return count_scalars(a);
-    Buffer<char32_t, 128> ba(a.size()), bb(b.size());
+    SmallBuffer<char32_t, 128> ba(a.size()), bb(b.size());
     const std::size_t m = decode_into(a, ba.data());
     const std::size_t n = decode_into(b, bb.data());
     // The shorter string (in scalar values) spans the row; ties keep the order.

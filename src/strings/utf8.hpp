@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -14,6 +15,20 @@ inline std::size_t count_scalars(std::string_view s) {
     std::size_t n = 0;
     for (unsigned char c : s) n += (c & 0xC0) != 0x80;
     return n;
+}
+
+// Whether s holds only ASCII bytes (its length is then its length in
+// scalar values); eight bytes at a time.
+inline bool is_ascii(std::string_view s) {
+    std::size_t i = 0;
+    std::uint64_t high = 0;
+    for (; i + 8 <= s.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, s.data() + i, 8);
+        high |= word;
+    }
+    for (; i < s.size(); ++i) high |= static_cast<unsigned char>(s[i]);
+    return (high & 0x8080808080808080ull) == 0;
 }
 
 // Decodes one scalar value starting at s[i] and advances i past it.

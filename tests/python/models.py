@@ -15,12 +15,3 @@ def random_text(rng, alphabet, length):
     chars = ALPHABETS[alphabet]
     return "".join(rng.choice(chars) for _ in range(length))
 
-
-def levenshtein_model(a, b):
-    prev = list(range(len(b) + 1))
-    for i, ca in enumerate(a, 1):
-        cur = [i]
-        for j, cb in enumerate(b, 1):
-            cur.append(min(prev[j - 1] + (ca != cb), prev[j] + 1, cur[j - 1] + 1))
-        prev = cur
-    return prev[-1]

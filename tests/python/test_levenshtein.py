@@ -4,7 +4,8 @@ import pytest
 
 import mivo
 
-from .models import levenshtein_model, random_text
+from .models import random_text
+from .strings_models import levenshtein as levenshtein_model
 
 
 @pytest.mark.parametrize(

@@ -1,0 +1,83 @@
+// Library-level timings of the string metrics and the text SimHash.
+#include <benchmark/benchmark.h>
+
+#include <string>
+#include <vector>
+
+#include "strings/best_match.hpp"
+#include "strings/jaro_winkler.hpp"
+#include "strings/levenshtein.hpp"
+#include "strings/osa.hpp"
+#include "strings/text_simhash.hpp"
+#include "strings/unicode.hpp"
+
+namespace ms = mivo::strings;
+
+namespace {
+
+std::string make_text(std::size_t bytes, bool ascii) {
+    const std::vector<std::string> words = ascii ? std::vector<std::string>{"the", "Quick", "brown", "fox", "jumps",
+                                                                           "over", "lazy", "dogs", "and", "cats"}
+                                                 : std::vector<std::string>{"Ελληνικά", "ΟΔΟΣ", "straße", "İstanbul",
+                                                                           "café", "naïve", "日本語", "Über"};
+    std::string out;
+    for (std::size_t i = 0; out.size() < bytes; ++i) {
+        out += words[(i * 7 + 3) % words.size()];
+        out += ' ';
+    }
+    out.resize(bytes);
+    while (!out.empty() && (static_cast<unsigned char>(out.back()) & 0xC0) == 0x80) out.pop_back();
+    if (!out.empty() && static_cast<unsigned char>(out.back()) >= 0xC0) out.pop_back();
+    return out;
+}
+
+void BM_Lowercase(benchmark::State& state) {
+    const std::string text = make_text(static_cast<std::size_t>(state.range(0)), state.range(1) != 0);
+    for (auto _ : state) benchmark::DoNotOptimize(ms::to_lowercase(text));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_Lowercase)->Args({1024, 1})->Args({1024, 0})->Args({65536, 1});
+
+void BM_SimHash(benchmark::State& state) {
+    const std::string text = make_text(static_cast<std::size_t>(state.range(0)), state.range(1) != 0);
+    for (auto _ : state) benchmark::DoNotOptimize(ms::simhash(text));
+}
+BENCHMARK(BM_SimHash)->Args({1024, 1})->Args({1024, 0});
+
+void BM_JaroWinklerShort(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(ms::jaro_winkler("dwayne", "duane"));
+}
+BENCHMARK(BM_JaroWinklerShort);
+
+void BM_OsaShort(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(ms::osa_distance("kitten", "sitting"));
+}
+BENCHMARK(BM_OsaShort);
+
+void BM_ScorerWords(benchmark::State& state) {
+    std::vector<std::string> words;
+    for (int i = 0; i < 1000; ++i) words.push_back(make_text(4 + i % 9, true).substr(i % 3));
+    for (auto _ : state) benchmark::DoNotOptimize(ms::find_best_match("aplication", words));
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * words.size()));
+}
+BENCHMARK(BM_ScorerWords);
+
+}  // namespace
+
+namespace {
+
+void BM_LevenshteinShort(benchmark::State& state) {
+    const std::string a = "abcdefghij", b = "abcxefgyij";
+    for (auto _ : state) benchmark::DoNotOptimize(ms::levenshtein(a, b));
+}
+BENCHMARK(BM_LevenshteinShort);
+
+void BM_HammingLong(benchmark::State& state) {
+    const std::string a(200, 'a');
+    std::string b = a;
+    b[100] = 'b';
+    for (auto _ : state) benchmark::DoNotOptimize(ms::hamming(a, b));
+}
+BENCHMARK(BM_HammingLong);
+
+}  // namespace

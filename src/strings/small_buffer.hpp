@@ -1,0 +1,55 @@
+// Working storage of the string metrics: short inputs stay on the stack,
+// longer ones fall back to one heap block.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+#include "strings/utf8.hpp"
+
+namespace mivo::strings {
+
+template <class T, std::size_t N>
+class SmallBuffer {
+public:
+    explicit SmallBuffer(std::size_t n) {
+        if (n > N) {
+            heap_ = std::make_unique_for_overwrite<T[]>(n);
+            data_ = heap_.get();
+        } else {
+            data_ = stack_;
+        }
+    }
+    SmallBuffer(const SmallBuffer&) = delete;
+    SmallBuffer& operator=(const SmallBuffer&) = delete;
+    T* data() { return data_; }
+    T& operator[](std::size_t i) { return data_[i]; }
+    const T& operator[](std::size_t i) const { return data_[i]; }
+
+private:
+    T stack_[N];
+    std::unique_ptr<T[]> heap_;
+    T* data_;
+};
+
+// Decodes s into out (room for s.size() values) and returns the count.
+inline std::size_t decode_into(std::string_view s, char32_t* out) {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < s.size();) out[n++] = next_scalar(s, i);
+    return n;
+}
+
+// A string decoded into scalar values, on the stack when short.
+template <std::size_t N = 128>
+class Decoded {
+public:
+    explicit Decoded(std::string_view s) : buf_(s.size()), size_(decode_into(s, buf_.data())) {}
+    const char32_t* data() { return buf_.data(); }
+    std::size_t size() const { return size_; }
+
+private:
+    SmallBuffer<char32_t, N> buf_;
+    std::size_t size_;
+};
+
+}  // namespace mivo::strings

@@ -1,0 +1,223 @@
+"""Straightforward Python models of the string metrics and the text SimHash,
+and the random string generator used by the differential tests."""
+
+from __future__ import annotations
+
+import random
+
+WHITE_SPACE = frozenset(
+    [chr(c) for c in range(0x09, 0x0E)]
+    + ["\u0020", "\u0085", "\u00a0", "\u1680"]
+    + [chr(c) for c in range(0x2000, 0x200B)]
+    + ["\u2028", "\u2029", "\u202f", "\u205f", "\u3000"]
+)
+
+# ----------------------------------------------------------------- metrics
+
+
+def levenshtein(a: str, b: str) -> int:
+    prev = list(range(len(b) + 1))
+    for i, x in enumerate(a, 1):
+        cur = [i]
+        for j, y in enumerate(b, 1):
+            cur.append(min(prev[j - 1] + (x != y), prev[j] + 1, cur[j - 1] + 1))
+        prev = cur
+    return prev[-1]
+
+
+def normalized_levenshtein(a: str, b: str) -> float:
+    if a == b:
+        return 1.0
+    longest = max(len(a), len(b))
+    return 1.0 - levenshtein(a, b) / longest
+
+
+def jaro(a: str, b: str) -> float:
+    if a == b:
+        return 1.0
+    if not a or not b:
+        return 0.0
+    la, lb = len(a), len(b)
+    longest = max(la, lb)
+    w = 0 if longest < 2 else longest // 2 - 1
+    fa, fb = [False] * la, [False] * lb
+    m = 0
+    for i in range(la):
+        for j in range(max(0, i - w), min(i + w + 1, lb)):
+            if not fb[j] and b[j] == a[i]:
+                fa[i] = fb[j] = True
+                m += 1
+                break
+    if m == 0:
+        return 0.0
+    t = 0
+    k = 0
+    for i in range(la):
+        if fa[i]:
+            while not fb[k]:
+                k += 1
+            t += a[i] != b[k]
+            k += 1
+    h = t // 2
+    x = (m - h) / m
+    s = m / lb + m / la
+    s = s + x
+    return s / 3.0
+
+
+def jaro_winkler(a: str, b: str) -> float:
+    j = jaro(a, b)
+    if j < 0.7:
+        return j
+    prefix = 0
+    for x, y in zip(a[:4], b[:4]):
+        if x != y:
+            break
+        prefix += 1
+    return (1.0 - j) * (prefix * 0.1) + j
+
+
+def osa_distance(a: str, b: str) -> int:
+    if a == b:
+        return 0
+    la, lb = len(a), len(b)
+    d = [[0] * (lb + 1) for _ in range(la + 1)]
+    for i in range(la + 1):
+        d[i][0] = i
+    for j in range(lb + 1):
+        d[0][j] = j
+    for i in range(1, la + 1):
+        for j in range(1, lb + 1):
+            cost = 0 if a[i - 1] == b[j - 1] else 1
+            v = min(d[i - 1][j - 1] + cost, d[i][j - 1] + 1, d[i - 1][j] + 1)
+            if i >= 2 and j >= 2 and a[i - 1] == b[j - 2] and a[i - 2] == b[j - 1]:
+                v = min(v, d[i - 2][j - 2] + 1)
+            d[i][j] = v
+    return d[la][lb]
+
+
+def hamming(a: str, b: str) -> int | None:
+    if len(a) != len(b):
+        return None
+    return sum(x != y for x, y in zip(a, b))
+
+
+def best_match(a: str, b: str) -> float:
+    n = normalized_levenshtein(a, b)
+    j = jaro_winkler(a, b)
+    return j if j > n else n
+
+
+def find_best_match(query: str, candidates: list[str]) -> dict:
+    if not candidates:
+        return {"index": 0, "score": 0.0}
+    best, index = best_match(query, candidates[0]), 0
+    for i in range(1, len(candidates)):
+        s = best_match(query, candidates[i])
+        if best <= s:
+            best, index = s, i
+    return {"index": index, "score": best}
+
+
+def find_matches_above_threshold(query: str, candidates: list[str], threshold: float) -> list[dict]:
+    out = []
+    for i, c in enumerate(candidates):
+        s = best_match(query, c)
+        if s >= threshold:
+            out.append({"index": i, "score": s})
+    return out
+
+
+# ------------------------------------------------------------------ SimHash
+
+MASK64 = (1 << 64) - 1
+
+
+def fnv1a64(data: bytes) -> int:
+    h = 0xCBF29CE484222325
+    for byte in data:
+        h = ((h ^ byte) * 0x100000001B3) & MASK64
+    return h
+
+
+def simhash_tokens(lowered: str) -> list[str]:
+    n = len(lowered)
+    if n < 3:
+        return list(lowered)
+    tokens = [lowered[i : i + 3] for i in range(n - 2)]
+    word = []
+    for ch in lowered:
+        if ch in WHITE_SPACE:
+            if word:
+                tokens.append("".join(word))
+            word = []
+        else:
+            word.append(ch)
+    if word:
+        tokens.append("".join(word))
+    return tokens
+
+
+def simhash_of_lowered(lowered: str) -> int:
+    if not lowered:
+        return 0
+    counters = [0] * 64
+    for token in simhash_tokens(lowered):
+        h = fnv1a64(token.encode("utf-8"))
+        for b in range(64):
+            counters[b] += 1 if (h >> b) & 1 else -1
+    return sum(1 << b for b in range(64) if counters[b] > 0)
+
+
+def simhash(text: str) -> int:
+    return simhash_of_lowered(text.lower()) if text else 0
+
+
+# ----------------------------------------------------------- random strings
+
+ALPHABETS = {
+    "ascii": "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789 .,'-:",
+    "latin": "àáâäåçèéêëìíîïñòóôöøùúûüýÿÀÁÂÄÅÇÈÉÊËÑÖØÜŒœ",
+    "greek": "αβγδεζηθικλμνξοπρστυφχψωςΑΒΓΔΕΖΗΘΙΚΛΜΝΞΟΠΡΣΤΥΦΧΨΩΣΣΣ",
+    "turkish": "İıIiŞşĞğ",
+    "german": "ßẞäöüÄÖÜ",
+    "cjk": "日本語中文漢字한국어カタカナ",
+    "combining": "\u0301\u0307\u0308\u0345\u0327\u00ad\u02b0",
+    "astral": "😀🎉👍🏽𝐀𝐚𐐀𐐨🜁",
+    "space": "".join(sorted(WHITE_SPACE)),
+    "lookalike": "\u200b\ufeff\u180e\u001c\u001f\u2060",
+}
+
+
+def random_text(rng: random.Random, max_len: int = 12, groups: tuple[str, ...] | None = None) -> str:
+    """A random string mixing the alphabets above, with Greek words ending in
+    a capital sigma now and then (the Final_Sigma context)."""
+    names = groups or tuple(ALPHABETS)
+    length = rng.randint(0, max_len)
+    out = []
+    while len(out) < length:
+        r = rng.random()
+        if r < 0.08:
+            out.extend(rng.choice(["ΟΔΟΣ", "Σ", "ΑΣ ", "Α\u0301Σ", "ΣΑ", "ΑΣ\u0345", "a'Σ", "Σ."]))
+        else:
+            out.append(rng.choice(ALPHABETS[rng.choice(names)]))
+    return "".join(out[:length])
+
+
+def related_pair(rng: random.Random, max_len: int = 12) -> tuple[str, str]:
+    """Two strings that often share characters: a random string and an edited copy."""
+    a = random_text(rng, max_len)
+    b = list(a)
+    for _ in range(rng.randint(0, 3)):
+        op = rng.random()
+        pos = rng.randint(0, len(b))
+        if op < 0.3 and b:
+            del b[min(pos, len(b) - 1)]
+        elif op < 0.6:
+            b.insert(pos, rng.choice(ALPHABETS[rng.choice(tuple(ALPHABETS))]))
+        elif op < 0.8 and len(b) >= 2:
+            p = min(pos, len(b) - 2)
+            b[p], b[p + 1] = b[p + 1], b[p]
+        elif b:
+            b[min(pos, len(b) - 1)] = rng.choice(ALPHABETS["ascii"])
+    return a, "".join(b)
