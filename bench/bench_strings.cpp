@@ -72,6 +72,16 @@ void BM_LevenshteinShort(benchmark::State& state) {
 }
 BENCHMARK(BM_LevenshteinShort);
 
+void BM_LevenshteinLong(benchmark::State& state) {
+    std::string a, b;
+    for (int i = 0; i < 100; ++i) {
+        a.push_back(static_cast<char>('a' + (i * 7) % 26));
+        b.push_back(static_cast<char>('a' + (i * 11) % 26));
+    }
+    for (auto _ : state) benchmark::DoNotOptimize(ms::levenshtein(a, b));
+}
+BENCHMARK(BM_LevenshteinLong);
+
 void BM_HammingLong(benchmark::State& state) {
     const std::string a(200, 'a');
     std::string b = a;
