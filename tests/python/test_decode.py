@@ -75,6 +75,13 @@ def test_reader_argument_must_be_str(name, value, type_name):
     assert message == f"argument 'mivo_str': '{type_name}' object cannot be cast as 'str'"
 
 
+@pytest.mark.parametrize("name", list(READERS))
+def test_lone_surrogate_raises_the_interpreter_error(name):
+    with pytest.raises(UnicodeEncodeError) as info:
+        READERS[name]("04\ud800")
+    assert "argument" not in str(info.value)
+
+
 def test_hamming_converts_both_arguments_before_checking():
     assert raises(lambda: mivo.mivo_hamming_distance("ABC", 5), TypeError) == (
         "argument 'mivo2': 'int' object cannot be cast as 'str'")
