@@ -187,3 +187,23 @@ def test_strided_array_is_fine_here():
     # The sequence conversion reads elements one by one; no contiguity rule.
     base = np.repeat(V, 2)
     assert mivo.embedding_to_bands(base[::2]) == mivo.embedding_to_bands(V)
+
+
+def test_docstring_sections():
+    doc = mivo.embedding_to_bands.__doc__
+    assert doc.startswith("Generate LSH bands from an embedding for database querying\n\n")
+    for text in [
+        "Args:\n",
+        "    embedding (list[float]): Embedding vector as list of floats\n",
+        "    num_bands (int): Number of bands (1, 2, 4, 8, or 16). Default: 4\n",
+        "    seed (int, optional): Seed for SimHash generation. Default: 0x4d49564f53494d48\n",
+        "Returns:\n    list[str]: List of base32hex band strings",
+        "Band Sizes:\n",
+        "32 bits = 4 bytes = 7 base32hex chars",
+        "Database Usage:\n",
+        "WHERE band0 = ? OR band1 = ? OR band2 = ? OR band3 = ?",
+    ]:
+        assert text in doc, text
+    sizes = doc.split("Band Sizes:\n")[1].split("\n\n")[0]
+    for bits, chars in [(128, 26), (64, 13), (32, 7), (16, 4), (8, 2)]:
+        assert f"{bits} bits = {chars} base32hex chars" in sizes

@@ -522,3 +522,23 @@ def test_hamming_tracks_angle():
         assert abs(mean - 128 * angle / math.pi) < 6.0, (angle, mean)
     opposite = mivo.mivo_hamming_distance(mivo.encode(V, P.Mini128), mivo.encode(-V, P.Mini128))
     assert opposite == 128
+
+
+# ---------------------------------------------------------------- docstrings
+
+
+@pytest.mark.parametrize(
+    "name,phrases",
+    [
+        ("decode", ["header bytes + payload bytes", "18 bytes (2 header + 16 payload)"]),
+        ("decode_to_embedding", ["will be in the reduced dimension space, not the original"]),
+        ("mivo_hamming_distance", ["Both MIVOs must use the Mini128 profile.", "int: Hamming distance (0-128)"]),
+        ("is_reversible", []),
+        ("get_metadata", []),
+    ],
+)
+def test_reader_docstrings(name, phrases):
+    doc = getattr(mivo, name).__doc__
+    assert "\nArgs:\n" in doc and "\nReturns:\n" in doc and "\nExample:\n    >>> import mivo\n" in doc
+    for phrase in phrases:
+        assert phrase in doc, phrase

@@ -515,3 +515,36 @@ def test_failed_calls_leave_the_array_alone(name):
     with pytest.raises(ValueError):
         ENCODERS[name](v)
     assert v.tobytes() == before
+
+
+# ---------------------------------------------------------------- docstrings
+
+ENCODE_DOC_LINES = [
+    "    embedding (numpy.ndarray): Input vector (f32, 64-2048 dimensions)",
+    "    str: Encoded MIVO string",
+    "If embedding dimensions are invalid or values contain NaN/Inf",
+    "Example:",
+    "    >>> import mivo",
+]
+
+
+@pytest.mark.parametrize(
+    "name", ["encode", "encode_lossless", "encode_compressed", "encode_max_length", "encode_cross_dimensional"]
+)
+def test_encode_docstrings(name):
+    doc = getattr(mivo, name).__doc__
+    for line in ENCODE_DOC_LINES:
+        assert line in doc, line
+    assert "Args:\n" in doc and "Returns:\n" in doc and "Raises:\n    ValueError: " in doc
+
+
+def test_compressed_docstring_states_the_scale():
+    doc = mivo.encode_compressed.__doc__
+    for text in [
+        "1.0 = lossless (Full32 precision, all dimensions)",
+        "0.5 = half precision and/or half dimensions",
+        "0.25 = quarter precision and/or quarter dimensions",
+        "The algorithm optimizes for dimension reduction first (which preserves\n"
+        "more geometric relationships) before reducing precision.",
+    ]:
+        assert text in doc, text
