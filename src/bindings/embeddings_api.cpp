@@ -431,9 +431,9 @@ PyMethodDef k_encode_max_length = method<kEncodeMaxLength, encode_max_length_imp
 PyMethodDef k_decode_to_embedding = method<kDecodeToEmbedding, decode_to_embedding_impl>(
     "decode_to_embedding(mivo_str)\n--\n\n"
     "Decode an MIVO string back to an embedding vector.\n\n"
-    "Only FullVector MIVOs can be decoded; other profiles give None. With\n"
-    "dimension reduction, the decoded embedding will be in the reduced\n"
-    "dimension space, not the original.\n\n"
+    "Only FullVector MIVOs can be decoded; other profiles give None.\n"
+    "With dimension reduction, the decoded embedding\n"
+    "will be in the reduced dimension space, not the original.\n\n"
     "Args:\n"
     "    mivo_str (str): MIVO string\n\n"
     "Returns:\n"
