@@ -123,12 +123,13 @@ def find_similar_hashes(
 ) -> list[int]:
     """Find all hashes within a given distance threshold."""
 
+@final
 class SimilarityOpts:
     """Options for configuring string similarity algorithms."""
 
-    def __init__(
-        self, case_sensitive: _BoolLike = True, trim_whitespace: _BoolLike = False, prefix_scale: _FloatLike = 0.1
-    ) -> None: ...
+    def __new__(
+        cls, case_sensitive: _BoolLike = True, trim_whitespace: _BoolLike = False, prefix_scale: _FloatLike = 0.1
+    ) -> SimilarityOpts: ...
     @property
     def case_sensitive(self) -> bool: ...
     @case_sensitive.setter

@@ -56,8 +56,12 @@ PyObject* make_enum_class(const EnumSpec& spec) {
         v->value = static_cast<std::uint8_t>(i);
         if (PyObject_SetAttrString(type.get(), spec.variants[i], inst.get()) < 0) return nullptr;
     }
-    // No constructor: calling the class raises TypeError.
+    // No constructor: calling the class raises TypeError. The variants are
+    // fixed: the class refuses attribute assignment from now on.
     tp->tp_new = nullptr;
+#ifdef Py_TPFLAGS_IMMUTABLETYPE
+    tp->tp_flags |= Py_TPFLAGS_IMMUTABLETYPE;
+#endif
     PyType_Modified(tp);
     return type.release();
 }

@@ -100,3 +100,10 @@ DOCS = {
 def test_docstrings_exact(cls):
     assert cls.__doc__ == "\n".join(DOCS[cls])
     assert cls.__text_signature__ is None
+
+
+@pytest.mark.parametrize("cls,names", VARIANTS)
+def test_variants_cannot_be_replaced(cls, names):
+    with pytest.raises(TypeError):
+        setattr(cls, names[0], 1)
+    assert int(getattr(cls, names[0])) == 0

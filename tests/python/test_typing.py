@@ -66,7 +66,7 @@ def stub_signatures(tree):
         if isinstance(node, ast.FunctionDef):
             fn = node
         elif isinstance(node, ast.ClassDef):
-            init = [b for b in node.body if isinstance(b, ast.FunctionDef) and b.name == "__init__"]
+            init = [b for b in node.body if isinstance(b, ast.FunctionDef) and b.name in ("__init__", "__new__")]
             if not init:
                 out[node.name] = None
                 continue
@@ -79,7 +79,7 @@ def stub_signatures(tree):
         defaults = [None] * (len(params) - len(args.defaults)) + [ast.unparse(d) for d in args.defaults]
         pairs = list(zip(params, defaults))
         if isinstance(node, ast.ClassDef):
-            pairs = pairs[1:]  # self
+            pairs = pairs[1:]  # self or cls
         out[node.name] = pairs
     return out
 
