@@ -1,6 +1,7 @@
 """A short tour of mivo: string similarity, then identifiers for embeddings."""
 import math
 import os
+import pathlib
 import sqlite3
 import tempfile
 
@@ -16,13 +17,63 @@ def section(title):
 print(f"mivo {mivo.__version__}")
 
 # ----------------------------------------------------------------- strings
-section("String similarity")
-pairs = [("kitten", "sitting"), ("hello", "hallo"), ("café", "cafe\u0301"), ("日本語", "日本")]
-for a, b in pairs:
+section("String similarity, by Unicode code point")
+for a, b in [("kitten", "sitting"), ("café", "cafe\u0301"), ("日本語", "日本")]:
     print(
-        f"  {a!r:>10} vs {b!r:<12} levenshtein={mivo.levenshtein(a, b)}"
+        f"  {a!r} vs {b!r}: levenshtein={mivo.levenshtein(a, b)}"
         f"  normalized={mivo.normalized_levenshtein(a, b):.3f}"
     )
+
+section("Fuzzy matching against a word list")
+words_file = pathlib.Path("/usr/share/dict/words")
+if words_file.exists():
+    words = words_file.read_text(encoding="utf-8", errors="replace").split()
+else:  # a small stand-in when the system word list is missing
+    words = ["accommodate", "accommodation", "acknowledge", "necessary", "separate", "definitely"]
+
+query = "acommodate"
+best = mivo.find_best_match(query, words)
+print(f"  Best match for {query!r} among {len(words):,} words: "
+      f"{words[best['index']]!r} (score {best['score']:.3f})")
+
+close = mivo.find_matches_above_threshold(query, words, 0.9)
+close.sort(key=lambda m: m["score"], reverse=True)
+print(f"  Words scoring at least 0.9 ({len(close)}):")
+for match in close[:5]:
+    print(f"    {words[match['index']]:<16} {match['score']:.3f}")
+
+# The scores behind best_match, side by side.
+print("  The scores behind best_match:")
+for a, b in [("acommodate", "accommodate"), ("martha", "marhta"), ("kitten", "sitting")]:
+    print(f"    {a!r} vs {b!r}: levenshtein={mivo.levenshtein(a, b)}, "
+          f"osa={mivo.osa_distance(a, b)}, jaro_winkler={mivo.jaro_winkler(a, b):.3f}, "
+          f"best_match={mivo.best_match(a, b):.3f}")
+
+# Case and surrounding white space can be ignored.
+opts = mivo.SimilarityOpts(case_sensitive=False, trim_whitespace=True)
+print(f"  levenshtein_with_opts('  Straße ', 'STRASSE', {opts!r}) ="
+      f" {mivo.levenshtein_with_opts('  Straße ', 'STRASSE', opts)}")
+
+section("Near-duplicate sentences with the text SimHash")
+sentences = [
+    "The quick brown fox jumps over the lazy dog.",
+    "The quick brown fox jumped over the lazy dog!",
+    "A quick brown fox jumps over the lazy dog.",
+    "Quarterly revenue grew by twelve percent in the last fiscal year.",
+    "Revenue grew by twelve percent in the last fiscal quarter.",
+]
+hashes = [mivo.simhash(s) for s in sentences]
+
+print("  SimHash fingerprints (64-bit integers, easy to store):")
+for s, h in zip(sentences, hashes):
+    print(f"    {h:016x}  {s}")
+
+print("  Pairs within 8 differing bits (of 64):")
+for i, h in enumerate(hashes):
+    for j in mivo.find_similar_hashes(h, hashes, 8):
+        if j > i:
+            d = mivo.simhash_distance(h, hashes[j])
+            print(f"    #{i} ~ #{j}: {d} bits apart, similarity {1 - d / 64:.3f}")
 
 # ----------------------------------------------------------- the embeddings
 section("Embeddings used below")
