@@ -285,26 +285,13 @@ bool BorrowFlag::try_exclusive() {
 
 // ------------------------------------------------------- result conversions
 
-namespace {
-template <class T, class Make>
-PyObject* build_list(std::span<const T> items, Make make) {
-    Ref list(PyList_New(static_cast<Py_ssize_t>(items.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        PyObject* item = make(items[i]);
-        if (!item) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
-    }
-    return list.release();
-}
-}  // namespace
 
 PyObject* py_str_list(std::span<const std::string> items) {
-    return build_list(items, [](const std::string& s) { return py_str(s); });
+    return py_list(items, [](const std::string& s) { return py_str(s); });
 }
 
 PyObject* py_int_list(std::span<const std::uint64_t> items) {
-    return build_list(items, [](std::uint64_t v) { return py_int(v); });
+    return py_list(items, [](std::uint64_t v) { return py_int(v); });
 }
 
 }  // namespace mivo::py

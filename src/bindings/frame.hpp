@@ -264,7 +264,20 @@ inline PyObject* py_str(std::string_view s) {
 inline PyObject* py_bytes(std::span<const std::uint8_t> b) {
     return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(b.data()), static_cast<Py_ssize_t>(b.size()));
 }
-// A new list of str; nullptr on failure with nothing partial left behind.
+// A new list with one item made by `make` per element; nullptr on failure,
+// with nothing partial left behind.
+template <class T, class Make>
+PyObject* py_list(std::span<const T> items, Make make) {
+    Ref list(PyList_New(static_cast<Py_ssize_t>(items.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        PyObject* item = make(items[i]);
+        if (!item) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return list.release();
+}
+// A new list of str or of int.
 PyObject* py_str_list(std::span<const std::string> items);
 PyObject* py_int_list(std::span<const std::uint64_t> items);
 // A new one-dimensional, writeable, C-contiguous float32 array owning a copy.

@@ -8,58 +8,24 @@
 namespace mivo::py {
 namespace {
 
-// Converts `a` then `b` with the string conversion.
-bool two_strings(Args& args, std::string_view& a, std::string_view& b) { return args.str(0, a) && args.str(1, b); }
+// The functions of two strings: convert `a`, then `b`, and convert the
+// library result.
+template <auto Metric, auto Result>
+PyObject* pair_impl(Args& args) {
+    std::string_view a, b;
+    if (!args.str(0, a) || !args.str(1, b)) return nullptr;
+    return Result(Metric(a, b));
+}
+
+PyObject* py_optional_int(std::optional<std::uint64_t> v) { return v ? py_int(*v) : py_none(); }
 
 constexpr Signature kLevenshtein{"levenshtein", {"a", "b"}, 2};
-PyObject* levenshtein_impl(Args& args) {
-    std::string_view a, b;
-    if (!two_strings(args, a, b)) return nullptr;
-    return py_int(strings::levenshtein(a, b));
-}
-
 constexpr Signature kNormalizedLevenshtein{"normalized_levenshtein", {"a", "b"}, 2};
-PyObject* normalized_levenshtein_impl(Args& args) {
-    std::string_view a, b;
-    if (!two_strings(args, a, b)) return nullptr;
-    return py_float(strings::normalized_levenshtein(a, b));
-}
-
 constexpr Signature kJaro{"jaro", {"a", "b"}, 2};
-PyObject* jaro_impl(Args& args) {
-    std::string_view a, b;
-    if (!two_strings(args, a, b)) return nullptr;
-    return py_float(strings::jaro(a, b));
-}
-
 constexpr Signature kJaroWinkler{"jaro_winkler", {"a", "b"}, 2};
-PyObject* jaro_winkler_impl(Args& args) {
-    std::string_view a, b;
-    if (!two_strings(args, a, b)) return nullptr;
-    return py_float(strings::jaro_winkler(a, b));
-}
-
 constexpr Signature kHamming{"hamming", {"a", "b"}, 2};
-PyObject* hamming_impl(Args& args) {
-    std::string_view a, b;
-    if (!two_strings(args, a, b)) return nullptr;
-    const auto d = strings::hamming(a, b);
-    return d ? py_int(*d) : py_none();
-}
-
 constexpr Signature kOsaDistance{"osa_distance", {"a", "b"}, 2};
-PyObject* osa_distance_impl(Args& args) {
-    std::string_view a, b;
-    if (!two_strings(args, a, b)) return nullptr;
-    return py_int(strings::osa_distance(a, b));
-}
-
 constexpr Signature kBestMatch{"best_match", {"a", "b"}, 2};
-PyObject* best_match_impl(Args& args) {
-    std::string_view a, b;
-    if (!two_strings(args, a, b)) return nullptr;
-    return py_float(strings::best_match(a, b));
-}
 
 // A match record as a new dict holding "index" then "score".
 PyObject* py_match(const strings::Match& m) {
@@ -91,19 +57,12 @@ PyObject* find_matches_above_threshold_impl(Args& args) {
     double threshold = 0.0;
     if (!args.str(0, query) || !args.str_list(1, candidates) || !args.f64(2, threshold)) return nullptr;
     const std::vector<strings::Match> kept = strings::find_matches_above_threshold(query, candidates, threshold);
-    Ref list(PyList_New(static_cast<Py_ssize_t>(kept.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < kept.size(); ++i) {
-        PyObject* record = py_match(kept[i]);
-        if (!record) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), record);
-    }
-    return list.release();
+    return py_list(std::span<const strings::Match>(kept), py_match);
 }
 
 }  // namespace
 
-PyMethodDef k_levenshtein = method<kLevenshtein, levenshtein_impl>(
+PyMethodDef k_levenshtein = method<kLevenshtein, pair_impl<strings::levenshtein, py_int>>(
     "levenshtein(a, b)\n--\n\n"
     "Compute the Levenshtein distance between two strings.\n\n"
     "The distance is the smallest number of single-character insertions,\n"
@@ -119,7 +78,7 @@ PyMethodDef k_levenshtein = method<kLevenshtein, levenshtein_impl>(
     "    >>> mivo.levenshtein(\"kitten\", \"sitting\")\n"
     "    3");
 
-PyMethodDef k_normalized_levenshtein = method<kNormalizedLevenshtein, normalized_levenshtein_impl>(
+PyMethodDef k_normalized_levenshtein = method<kNormalizedLevenshtein, pair_impl<strings::normalized_levenshtein, py_float>>(
     "normalized_levenshtein(a, b)\n--\n\n"
     "Compute the normalized Levenshtein similarity between two strings.\n\n"
     "The similarity is 1 - distance / length of the longer string, from 0.0\n"
@@ -134,7 +93,7 @@ PyMethodDef k_normalized_levenshtein = method<kNormalizedLevenshtein, normalized
     "    >>> mivo.normalized_levenshtein(\"hello\", \"hallo\")\n"
     "    0.8");
 
-PyMethodDef k_jaro = method<kJaro, jaro_impl>(
+PyMethodDef k_jaro = method<kJaro, pair_impl<strings::jaro, py_float>>(
     "jaro(a, b)\n--\n\n"
     "Compute the Jaro similarity between two strings.\n\n"
     "Characters match when equal and at most max(len(a), len(b)) // 2 - 1\n"
@@ -151,7 +110,7 @@ PyMethodDef k_jaro = method<kJaro, jaro_impl>(
     "    >>> mivo.jaro(\"martha\", \"marhta\")\n"
     "    0.9444444444444445");
 
-PyMethodDef k_jaro_winkler = method<kJaroWinkler, jaro_winkler_impl>(
+PyMethodDef k_jaro_winkler = method<kJaroWinkler, pair_impl<strings::jaro_winkler, py_float>>(
     "jaro_winkler(a, b)\n--\n\n"
     "Compute the Jaro-Winkler similarity between two strings.\n\n"
     "The Jaro similarity, raised for a common prefix of up to 4 characters\n"
@@ -167,7 +126,7 @@ PyMethodDef k_jaro_winkler = method<kJaroWinkler, jaro_winkler_impl>(
     "    >>> mivo.jaro_winkler(\"martha\", \"marhta\")\n"
     "    0.9611111111111111");
 
-PyMethodDef k_hamming = method<kHamming, hamming_impl>(
+PyMethodDef k_hamming = method<kHamming, pair_impl<strings::hamming, py_optional_int>>(
     "hamming(a, b)\n--\n\n"
     "Compute the Hamming distance between two strings.\n\n"
     "The number of positions at which two strings of the same length (in\n"
@@ -184,7 +143,7 @@ PyMethodDef k_hamming = method<kHamming, hamming_impl>(
     "    >>> mivo.hamming(\"hello\", \"world!\") is None\n"
     "    True");
 
-PyMethodDef k_osa_distance = method<kOsaDistance, osa_distance_impl>(
+PyMethodDef k_osa_distance = method<kOsaDistance, pair_impl<strings::osa_distance, py_int>>(
     "osa_distance(a, b)\n--\n\n"
     "Compute the OSA (Optimal String Alignment) distance between two strings.\n\n"
     "Like the Levenshtein distance, with the transposition of two adjacent\n"
@@ -201,7 +160,7 @@ PyMethodDef k_osa_distance = method<kOsaDistance, osa_distance_impl>(
     "    >>> mivo.osa_distance(\"ca\", \"abc\")\n"
     "    3");
 
-PyMethodDef k_best_match = method<kBestMatch, best_match_impl>(
+PyMethodDef k_best_match = method<kBestMatch, pair_impl<strings::best_match, py_float>>(
     "best_match(a, b)\n--\n\n"
     "Compute the best matching similarity between two strings.\n\n"
     "The larger of the normalized Levenshtein similarity and the\n"
