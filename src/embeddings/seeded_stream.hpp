@@ -29,7 +29,8 @@ inline constexpr std::uint32_t kChaChaConstants[4] = {0x61707865u, 0x3320646Eu, 
 // Takes the raw state so that any counter/nonce layout can be fed to it.
 ChaChaState chacha20_block(const ChaChaState& input);
 
-// Blocks per refill of a stream's buffer, and the buffer size in words.
+// The smallest refill of a stream's buffer (single draws refill this much;
+// batched draws up to 16 blocks at once), and its size in words.
 inline constexpr std::size_t kChaChaBlocksPerRefill = 4;
 inline constexpr std::size_t kChaChaBufferWords = 16 * kChaChaBlocksPerRefill;
 
