@@ -54,6 +54,30 @@ void BM_KeystreamFourBlocksPortable(benchmark::State& state) {
 }
 BENCHMARK(BM_KeystreamFourBlocksPortable);
 
+// 16 blocks (1 KiB) with each kernel width.
+void BM_Keystream16Blocks(benchmark::State& state) {
+    const auto kernel = static_cast<ChaChaKernel>(state.range(0));
+    if (!chacha20_kernel_available(kernel)) {
+        state.SkipWithError("kernel not available on this processor");
+        return;
+    }
+    const ChaChaKey key = bench_key();
+    alignas(64) std::uint32_t buf[16 * 16];
+    std::uint64_t counter = 0;
+    for (auto _ : state) {
+        chacha20_blocks_with(kernel, key, counter, 16, buf);
+        counter += 16;
+        benchmark::DoNotOptimize(buf);
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(sizeof buf));
+}
+BENCHMARK(BM_Keystream16Blocks)
+    ->ArgName("lanes_kernel")
+    ->Arg(static_cast<int>(ChaChaKernel::Portable))
+    ->Arg(static_cast<int>(ChaChaKernel::Lanes4))
+    ->Arg(static_cast<int>(ChaChaKernel::Lanes8))
+    ->Arg(static_cast<int>(ChaChaKernel::Lanes16));
+
 // Keystream read through the stream's 64-bit draws.
 void BM_NextU64(benchmark::State& state) {
     SeededStream s = SeededStream::for_hyperplane(1, 0);

@@ -19,16 +19,12 @@ Result<std::vector<float>> project_to_lower_dims(std::span<const float> values, 
     const float scale = 1.0f / std::sqrt(static_cast<float>(t));
     const auto d_key = static_cast<std::uint16_t>(d);
 
+    // Each row's entries are drawn, scaled and accumulated in one pass over
+    // its stream: acc = -0.0f, then acc = acc + values[j] * M[r][j] in order.
     std::vector<float> out(t);
-    std::vector<float> row(d);
     for (std::size_t r = 0; r < t; ++r) {
         SeededStream stream = SeededStream::for_projection_row(seed, d_key, target_dims, static_cast<std::uint16_t>(r));
-        stream.fill_scaled_normal_f32(row, scale);
-        float acc = -0.0f;
-        for (std::size_t j = 0; j < d; ++j) {
-            const float p = values[j] * row[j];
-            acc = acc + p;
-        }
+        const float acc = stream.dot_scaled_normal_f32(values, scale, -0.0f);
         out[r] = std::isnan(acc) ? std::bit_cast<float>(kCanonicalNanBits) : acc;
     }
     return out;

@@ -1,5 +1,6 @@
 #include "embeddings/seeded_stream.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -289,26 +290,92 @@ void SeededStream::set_key(const std::uint8_t* key32) {
                   (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
     }
     counter_ = 0;
-    pos_ = kChaChaBufferWords;
+    pos_ = 0;
+    end_ = 0;
 }
 
-void SeededStream::refill() {
-    chacha20_four_blocks(key_, counter_, buf_);
-    counter_ += kChaChaBlocksPerRefill;
+void SeededStream::refill(std::size_t blocks) {
+    chacha20_blocks(key_, counter_, blocks, buf_);
+    counter_ += blocks;
     pos_ = 0;
+    end_ = 16 * blocks;
+}
+
+// The ziggurat over the buffered keystream: the fast path reads the buffer
+// directly; a draw that leaves it resynchronises the position and takes the
+// general path, which reads on through next_u64. Refills are sized to the
+// draws still wanted (at least one per deviate), so little keystream is made
+// that is never read.
+template <class Sink>
+void SeededStream::draw_normals(std::size_t n, Sink&& sink) {
+    const double* X = kX.data();
+    std::size_t j = 0;
+    while (j < n) {
+        if (pos_ == end_) {
+            const std::size_t want = (n - j + 7) / 8;  // blocks for one draw per deviate
+            refill(want >= 16 ? 16 : want > 4 ? 8 : 4);
+        }
+        const std::size_t count = std::min((end_ - pos_) / 2, n - j);
+        const std::uint32_t* p = buf_ + pos_;
+        std::size_t k = 0;
+        for (; k < count; ++k) {
+            const std::uint64_t b = static_cast<std::uint64_t>(p[2 * k]) | (static_cast<std::uint64_t>(p[2 * k + 1]) << 32);
+            const unsigned i = static_cast<unsigned>(b & 0xFF);
+            const double u = symmetric_uniform(b);
+            const double x = u * X[i];
+            if (std::fabs(x) < X[i + 1]) [[likely]] {
+                sink(j + k, x);
+                continue;
+            }
+            pos_ += 2 * (k + 1);
+            sink(j + k, normal_slow(*this, i, u, x));
+            break;
+        }
+        if (k == count) {
+            pos_ += 2 * count;
+            j += count;
+        } else {
+            j += k + 1;
+        }
+    }
 }
 
 double SeededStream::standard_normal() { return draw_normal(*this); }
 
 void SeededStream::fill_standard_normal_f32(std::span<float> out) {
-    for (float& v : out) v = static_cast<float>(draw_normal(*this));
+    float* o = out.data();
+    draw_normals(out.size(), [o](std::size_t j, double x) { o[j] = static_cast<float>(x); });
 }
 
 void SeededStream::fill_scaled_normal_f32(std::span<float> out, float scale) {
-    for (float& v : out) {
-        const float g = static_cast<float>(draw_normal(*this));
-        v = g * scale;
-    }
+    float* o = out.data();
+    draw_normals(out.size(), [o, scale](std::size_t j, double x) {
+        const float g = static_cast<float>(x);
+        o[j] = g * scale;
+    });
+}
+
+float SeededStream::dot_standard_normal_f32(std::span<const float> a, float start) {
+    const float* v = a.data();
+    float acc = start;
+    draw_normals(a.size(), [v, &acc](std::size_t j, double x) {
+        const float g = static_cast<float>(x);
+        const float p = v[j] * g;
+        acc = acc + p;
+    });
+    return acc;
+}
+
+float SeededStream::dot_scaled_normal_f32(std::span<const float> a, float scale, float start) {
+    const float* v = a.data();
+    float acc = start;
+    draw_normals(a.size(), [v, scale, &acc](std::size_t j, double x) {
+        const float g = static_cast<float>(x);
+        const float e = g * scale;
+        const float p = v[j] * e;
+        acc = acc + p;
+    });
+    return acc;
 }
 
 }  // namespace mivo::embeddings

@@ -29,7 +29,8 @@ inline constexpr std::uint32_t kChaChaConstants[4] = {0x61707865u, 0x3320646Eu, 
 // Takes the raw state so that any counter/nonce layout can be fed to it.
 ChaChaState chacha20_block(const ChaChaState& input);
 
-// Blocks per refill of a stream's buffer, and the buffer size in words.
+// The smallest refill of a stream's buffer (single draws refill this much;
+// batched draws up to 16 blocks at once), and its size in words.
 inline constexpr std::size_t kChaChaBlocksPerRefill = 4;
 inline constexpr std::size_t kChaChaBufferWords = 16 * kChaChaBlocksPerRefill;
 
@@ -41,6 +42,22 @@ void chacha20_four_blocks(const ChaChaKey& key, std::uint64_t counter, std::uint
 // The same four blocks computed one at a time with plain integer code; the
 // vector path must agree with it word for word.
 void chacha20_four_blocks_portable(const ChaChaKey& key, std::uint64_t counter, std::uint32_t* out64);
+
+// Keystream kernels by width: the portable one-block code, and 4, 8 or 16
+// blocks side by side in vector registers (8 and 16 only where the processor
+// has AVX2 or AVX-512F; chosen at run time). All give the same words.
+enum class ChaChaKernel : std::uint8_t { Portable, Lanes4, Lanes8, Lanes16 };
+
+// The widest kernel this processor runs (found once, then only read).
+ChaChaKernel chacha20_best_kernel();
+bool chacha20_kernel_available(ChaChaKernel kernel);
+
+// Blocks counter .. counter + nblocks - 1 (nblocks a multiple of 4), block
+// after block, 16 words each. The kernel must be available.
+void chacha20_blocks_with(ChaChaKernel kernel, const ChaChaKey& key, std::uint64_t counter, std::size_t nblocks,
+                          std::uint32_t* out);
+// The same with the widest available kernel.
+void chacha20_blocks(const ChaChaKey& key, std::uint64_t counter, std::size_t nblocks, std::uint32_t* out);
 
 // ---------------------------------------------------------------------------
 // Uniform conversions of a 64-bit draw b, built from bit patterns (all exact).
@@ -110,7 +127,7 @@ public:
     // The next 64 keystream bits: the k-th call returns the little-endian u64
     // at keystream bytes 8k .. 8k+7.
     std::uint64_t next_u64() {
-        if (pos_ == kChaChaBufferWords) refill();
+        if (pos_ == end_) refill(kChaChaBlocksPerRefill);
         const std::uint64_t v = static_cast<std::uint64_t>(buf_[pos_]) | (static_cast<std::uint64_t>(buf_[pos_ + 1]) << 32);
         pos_ += 2;
         return v;
@@ -127,15 +144,33 @@ public:
     // to f32, for j in order.
     void fill_scaled_normal_f32(std::span<float> out, float scale);
 
+    // Sequential f32 dot product with the next a.size() deviates: acc = start,
+    // then for j in order acc = acc + a[j] * g_j, g_j = standard_normal()
+    // rounded to f32; each product and each sum rounded to f32.
+    float dot_standard_normal_f32(std::span<const float> a, float start);
+
+    // The same with g_j = (standard_normal() rounded to f32) * scale, that
+    // product rounded to f32 before it is used.
+    float dot_scaled_normal_f32(std::span<const float> a, float scale, float start);
+
 private:
+    // Largest refill: 16 blocks, the widest keystream kernel's output.
+    static constexpr std::size_t kMaxRefillBlocks = 16;
+
     SeededStream() = default;
     void set_key(const std::uint8_t* key32);
-    void refill();
+    // Replaces the (used up) buffer with the next `blocks` keystream blocks
+    // (4, 8 or 16). Larger refills only change how much is made at once.
+    void refill(std::size_t blocks);
+    // Calls sink(j, deviate) for j = 0 .. n-1 in order.
+    template <class Sink>
+    void draw_normals(std::size_t n, Sink&& sink);
 
     ChaChaKey key_{};
     std::uint64_t counter_ = 0;
-    std::size_t pos_ = kChaChaBufferWords;  // buffer empty
-    alignas(16) std::uint32_t buf_[kChaChaBufferWords]{};
+    std::size_t pos_ = 0;  // next word to read
+    std::size_t end_ = 0;  // words in the buffer; pos_ == end_: empty
+    alignas(64) std::uint32_t buf_[16 * kMaxRefillBlocks];
 };
 
 }  // namespace mivo::embeddings
