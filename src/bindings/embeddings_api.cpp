@@ -189,7 +189,8 @@ PyObject* is_reversible_impl(Args& args) {
     return py_bool(emb::is_reversible(text));
 }
 
-// Decodes a full-vector identifier; `none` is set for anything else.
+// Decodes a full-vector identifier into `out`; for any other text `out`
+// stays empty. False with the exception set on a failure.
 bool decode_full_vector(Args& args, std::optional<emb::DecodedVector>& out) {
     std::string_view text;
     if (!args.str(0, text) || !check_characters(text)) return false;

@@ -23,12 +23,12 @@ const EnumSpec* spec_of(PyObject* self);
 PyObject* variant_repr(PyObject* self) {
     Shared<std::uint8_t> v;
     if (!v.acquire(self)) return nullptr;
-    const EnumSpec* spec = spec_of(self);
-    if (!spec || *v >= spec->count) {
+    const EnumSpec* info = spec_of(self);
+    if (!info || *v >= info->count) {
         PyErr_SetString(PyExc_SystemError, "mivo internal error: unknown enumeration value");
         return nullptr;
     }
-    return PyUnicode_FromFormat("%s.%s", spec->short_name, spec->variants[*v]);
+    return PyUnicode_FromFormat("%s.%s", info->short_name, info->variants[*v]);
 }
 
 PyObject* variant_int(PyObject* self) {
@@ -37,24 +37,24 @@ PyObject* variant_int(PyObject* self) {
     return PyLong_FromLong(*v);
 }
 
-PyObject* make_enum_class(const EnumSpec& spec) {
+PyObject* make_enum_class(const EnumSpec& info) {
     PyType_Slot slots[] = {
-        {Py_tp_doc, const_cast<char*>(spec.doc)},
+        {Py_tp_doc, const_cast<char*>(info.doc)},
         {Py_tp_repr, reinterpret_cast<void*>(variant_repr)},
         {Py_nb_int, reinterpret_cast<void*>(variant_int)},
         {0, nullptr},
     };
-    PyType_Spec type_spec = {spec.type_name, static_cast<int>(sizeof(Variant)), 0, Py_TPFLAGS_DEFAULT, slots};
+    PyType_Spec type_spec = {info.type_name, static_cast<int>(sizeof(Variant)), 0, Py_TPFLAGS_DEFAULT, slots};
     Ref type(PyType_FromSpec(&type_spec));
     if (!type) return nullptr;
     auto* tp = reinterpret_cast<PyTypeObject*>(type.get());
-    for (std::size_t i = 0; i < spec.count; ++i) {
+    for (std::size_t i = 0; i < info.count; ++i) {
         Ref inst(tp->tp_alloc(tp, 0));
         if (!inst) return nullptr;
         auto* v = reinterpret_cast<Variant*>(inst.get());
         new (&v->borrow) BorrowFlag();
         v->value = static_cast<std::uint8_t>(i);
-        if (PyObject_SetAttrString(type.get(), spec.variants[i], inst.get()) < 0) return nullptr;
+        if (PyObject_SetAttrString(type.get(), info.variants[i], inst.get()) < 0) return nullptr;
     }
     // No constructor: calling the class raises TypeError. The variants are
     // fixed: the class refuses attribute assignment from now on.
@@ -126,8 +126,8 @@ const EnumSpec kDimensionMode = {
     kModeVariants, 3};
 
 // Class objects are created once, on first use, and live for the process.
-PyObject* class_object(const EnumSpec& spec, PyObject*& slot) {
-    if (!slot) slot = make_enum_class(spec);
+PyObject* class_object(const EnumSpec& info, PyObject*& slot) {
+    if (!slot) slot = make_enum_class(info);
     Py_XINCREF(slot);
     return slot;
 }

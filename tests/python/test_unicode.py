@@ -40,9 +40,9 @@ SIGMA = "\u03a3"
 
 @functools.lru_cache(maxsize=None)
 def generator():
-    spec = importlib.util.spec_from_file_location("gen_unicode_tables", GENERATOR)
-    gen = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(gen)
+    module_spec = importlib.util.spec_from_file_location("gen_unicode_tables", GENERATOR)
+    gen = importlib.util.module_from_spec(module_spec)
+    module_spec.loader.exec_module(gen)
     return gen
 
 
