@@ -72,6 +72,12 @@ void BM_LevenshteinShort(benchmark::State& state) {
 }
 BENCHMARK(BM_LevenshteinShort);
 
+void BM_LevenshteinShortNonAscii(benchmark::State& state) {
+    const std::string a = "h\xC3\xA9llo w\xC3\xB6rld", b = "hell\xC3\xB6 w\xC3\xB6rd!";
+    for (auto _ : state) benchmark::DoNotOptimize(ms::levenshtein(a, b));
+}
+BENCHMARK(BM_LevenshteinShortNonAscii);
+
 void BM_LevenshteinLong(benchmark::State& state) {
     std::string a, b;
     for (int i = 0; i < 100; ++i) {

@@ -10,14 +10,16 @@ namespace mivo::strings {
 
 namespace {
 
-// The two-row dynamic programme; `row` spans the shorter string ca.
-std::uint64_t two_row(const char32_t* ca, std::size_t m, const char32_t* cb, std::size_t n) {
+// The two-row dynamic programme; the row spans the shorter string ca (bytes
+// of ASCII text, or decoded scalar values).
+template <class Char>
+std::uint64_t two_row(const Char* ca, std::size_t m, const Char* cb, std::size_t n) {
     SmallBuffer<std::uint64_t, 128> prev(m + 1), cur(m + 1);
     std::uint64_t* p = prev.data();
     std::uint64_t* c = cur.data();
     for (std::size_t j = 0; j <= m; ++j) p[j] = j;
     for (std::size_t i = 1; i <= n; ++i) {
-        const char32_t y = cb[i - 1];
+        const Char y = cb[i - 1];
         c[0] = i;
         for (std::size_t j = 1; j <= m; ++j) {
             const std::uint64_t sub = p[j - 1] + (ca[j - 1] == y ? 0 : 1);
@@ -28,18 +30,28 @@ std::uint64_t two_row(const char32_t* ca, std::size_t m, const char32_t* cb, std
     return p[m];
 }
 
+template <class Char>
+std::uint64_t shorter_spans_row(const Char* ca, std::size_t m, const Char* cb, std::size_t n) {
+    // The shorter string spans the row; ties keep the order.
+    if (m > n) return two_row(cb, n, ca, m);
+    return two_row(ca, m, cb, n);
+}
+
 }  // namespace
 
 std::uint64_t levenshtein(std::string_view a, std::string_view b) {
     if (a == b) return 0;
     if (a.empty()) return count_scalars(b);
     if (b.empty()) return count_scalars(a);
+    if (is_ascii(a) && is_ascii(b)) {  // one byte is one scalar value
+        const auto* ua = reinterpret_cast<const unsigned char*>(a.data());
+        const auto* ub = reinterpret_cast<const unsigned char*>(b.data());
+        return shorter_spans_row(ua, a.size(), ub, b.size());
+    }
     SmallBuffer<char32_t, 128> ba(a.size()), bb(b.size());
     const std::size_t m = decode_into(a, ba.data());
     const std::size_t n = decode_into(b, bb.data());
-    // The shorter string (in scalar values) spans the row; ties keep the order.
-    if (m > n) return two_row(bb.data(), n, ba.data(), m);
-    return two_row(ba.data(), m, bb.data(), n);
+    return shorter_spans_row(ba.data(), m, bb.data(), n);
 }
 
 double normalized_levenshtein(std::string_view a, std::string_view b) {
