@@ -131,7 +131,6 @@ struct QueryScorer::State {
     std::string_view query;
     std::vector<char32_t> q;          // the query in scalar values
     std::vector<char32_t> cand;       // the current candidate, reused
-    std::vector<std::uint64_t> row;   // Levenshtein rows for long queries
     bool short_query = false;         // 1 to 64 scalar values
     PositionMasks query_masks;        // for the bit-parallel edit distance
     PositionMasks cand_masks;         // for the Jaro matching
@@ -163,30 +162,8 @@ struct QueryScorer::State {
         return dist;
     }
 
-    // The two-row table for long queries (the shorter side spans the row).
-    std::uint64_t distance_rows(std::size_t n) {
-        const char32_t* a = q.data();
-        const char32_t* b = cand.data();
-        std::size_t la = q.size(), lb = n;
-        if (la > lb) {
-            std::swap(a, b);
-            std::swap(la, lb);
-        }
-        row.resize(2 * (la + 1));
-        std::uint64_t* p = row.data();
-        std::uint64_t* c = p + la + 1;
-        for (std::size_t j = 0; j <= la; ++j) p[j] = j;
-        for (std::size_t i = 1; i <= lb; ++i) {
-            const char32_t y = b[i - 1];
-            c[0] = i;
-            for (std::size_t j = 1; j <= la; ++j) {
-                const std::uint64_t sub = p[j - 1] + (a[j - 1] == y ? 0 : 1);
-                c[j] = std::min({sub, p[j] + 1, c[j - 1] + 1});
-            }
-            std::swap(p, c);
-        }
-        return p[la];
-    }
+    // The two-row table for long queries.
+    std::uint64_t distance_rows(std::size_t n) { return levenshtein_decoded(q.data(), q.size(), cand.data(), n); }
 
     // The Jaro similarity of the query and cand[0..n), both at most 64
     // scalar values: the earliest free candidate position holding the query

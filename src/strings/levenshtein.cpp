@@ -39,6 +39,10 @@ std::uint64_t shorter_spans_row(const Char* ca, std::size_t m, const Char* cb, s
 
 }  // namespace
 
+std::uint64_t levenshtein_decoded(const char32_t* a, std::size_t m, const char32_t* b, std::size_t n) {
+    return shorter_spans_row(a, m, b, n);
+}
+
 std::uint64_t levenshtein(std::string_view a, std::string_view b) {
     if (a == b) return 0;
     if (a.empty()) return count_scalars(b);

@@ -404,24 +404,3 @@ def test_docstring_examples_run(name):
     runner = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS)
     runner.run(test, out=lambda s: None)
     assert runner.failures == 0, runner.summarize(verbose=False)
-
-
-def test_registration_order():
-    assert mivo.__all__[:15] == [
-        "levenshtein",
-        "normalized_levenshtein",
-        "jaro",
-        "jaro_winkler",
-        "hamming",
-        "osa_distance",
-        "best_match",
-        "find_best_match",
-        "find_matches_above_threshold",
-        "levenshtein_with_opts",
-        "simhash",
-        "simhash_distance",
-        "simhash_similarity",
-        "find_similar_hashes",
-        "SimilarityOpts",
-    ]
-    assert mivo.__all__[-1] == "__version__"
