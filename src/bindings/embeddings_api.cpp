@@ -123,7 +123,7 @@ PyObject* encode_impl(Args& args) {
         if (!args.instance(1, profile_cls, profile)) return nullptr;
         variant = *profile;
     }
-    if (!check_contiguous(v)) return nullptr;
+    if (!args.vector_data(0, v)) return nullptr;
     switch (variant) {
         case 0: return run_encode(v, EncodingProfile{EncodingProfile::Mini128{kSeedSimHash}});
         case 1: return run_encode(v, EncodingProfile{EncodingProfile::Morton10x10{10, 10, std::nullopt}});
@@ -134,7 +134,7 @@ PyObject* encode_impl(Args& args) {
 constexpr Signature kEncodeLossless{"encode_lossless", {"embedding"}, 1};
 PyObject* encode_lossless_impl(Args& args) {
     FloatView v;
-    if (!args.vector(0, v) || !check_contiguous(v)) return nullptr;
+    if (!args.vector(0, v) || !args.vector_data(0, v)) return nullptr;
     return run_encode(v, lossless());
 }
 
@@ -142,7 +142,7 @@ constexpr Signature kEncodeCompressed{"encode_compressed", {"embedding", "retent
 PyObject* encode_compressed_impl(Args& args) {
     FloatView v;
     double retention = 0.0;
-    if (!args.vector(0, v) || !args.f64(1, retention) || !check_contiguous(v)) return nullptr;
+    if (!args.vector(0, v) || !args.f64(1, retention) || !args.vector_data(0, v)) return nullptr;
     return run_encode(v, compression_ladder(dims_of(v), retention));
 }
 
@@ -150,7 +150,7 @@ constexpr Signature kEncodeMaxLength{"encode_max_length", {"embedding", "max_cha
 PyObject* encode_max_length_impl(Args& args) {
     FloatView v;
     std::uint64_t max_chars = 0;
-    if (!args.vector(0, v) || !args.u64(1, max_chars) || !check_contiguous(v)) return nullptr;
+    if (!args.vector(0, v) || !args.u64(1, max_chars) || !args.vector_data(0, v)) return nullptr;
     return run_encode(v, length_budget(dims_of(v), max_chars));
 }
 
@@ -158,7 +158,7 @@ constexpr Signature kEncodeCrossDimensional{"encode_cross_dimensional", {"embedd
 PyObject* encode_cross_dimensional_impl(Args& args) {
     FloatView v;
     std::uint16_t common = 0;
-    if (!args.vector(0, v) || !args.u16(1, common) || !check_contiguous(v)) return nullptr;
+    if (!args.vector(0, v) || !args.u16(1, common) || !args.vector_data(0, v)) return nullptr;
     return run_encode(v, full_vector(Precision::half16(), DimensionMode::common(common), kSeedCrossDims));
 }
 
@@ -515,7 +515,8 @@ PyMethodDef k_embedding_to_bands = method<kEmbeddingToBands, embedding_to_bands_
     "    num_bands (int): Number of bands (1, 2, 4, 8, or 16). Default: 4\n"
     "    seed (int, optional): Seed for SimHash generation. Default: 0x4d49564f53494d48\n\n"
     "Returns:\n"
-    "    list[str]: List of base32hex band strings (empty for other band counts)\n\n"
+    "    list[str]: List of base32hex band strings\n\n"
+    "Other band counts (0, 3, 5, ...) give an empty list.\n\n"
     "Band Sizes:\n"
     "    1 band:   128 bits = 26 base32hex chars\n"
     "    2 bands:  64 bits = 13 base32hex chars\n"

@@ -56,9 +56,9 @@ bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t narg
         PyObject* key = PyTuple_GET_ITEM(kwnames, k);
         Py_ssize_t len = 0;
         const char* name = PyUnicode_AsUTF8AndSize(key, &len);
-        if (!name) return false;
+        if (!name) PyErr_Clear();  // a name with a lone surrogate names no parameter
         int found = -1;
-        for (int p = 0; p < sig.count; ++p) {
+        for (int p = 0; name && p < sig.count; ++p) {
             if (std::strlen(sig.params[p]) == static_cast<std::size_t>(len) &&
                 std::memcmp(sig.params[p], name, static_cast<std::size_t>(len)) == 0) {
                 found = p;
@@ -170,7 +170,11 @@ bool out_of_range() {
 
 template <class U>
 bool to_unsigned_via_long(PyObject* obj, U& out) {
-    long v = PyLong_AsLong(obj);
+    // Through the index protocol first, so that no interpreter version falls
+    // back to __int__ (a float is refused, not truncated).
+    Ref index(PyNumber_Index(obj));
+    if (!index) return false;
+    long v = PyLong_AsLong(index.get());
     if (v == -1 && PyErr_Occurred()) return false;
     if (v < 0 || static_cast<unsigned long>(v) > std::numeric_limits<U>::max()) return out_of_range();
     out = static_cast<U>(v);
@@ -186,11 +190,13 @@ bool to_list(PyObject* obj, std::vector<T>& out, Convert convert) {
     }
     if (!PySequence_Check(obj)) return cannot_cast(obj, "Sequence");
     out.clear();
+    // Room for the claimed length, within reason: a length is only a claim.
+    constexpr std::size_t kMaxReserve = std::size_t{1} << 20;
     Py_ssize_t n = PySequence_Size(obj);
     if (n < 0)
         PyErr_Clear();
     else
-        out.reserve(static_cast<std::size_t>(n));
+        out.reserve(std::min(static_cast<std::size_t>(n), kMaxReserve));
     Ref it(PyObject_GetIter(obj));
     if (!it) return false;
     while (PyObject* raw = PyIter_Next(it.get())) {
@@ -207,14 +213,6 @@ bool to_list(PyObject* obj, std::vector<T>& out, Convert convert) {
 bool to_u32(PyObject* obj, std::uint32_t& out) { return to_unsigned_via_long(obj, out); }
 bool to_u16(PyObject* obj, std::uint16_t& out) { return to_unsigned_via_long(obj, out); }
 bool to_u8(PyObject* obj, std::uint8_t& out) { return to_unsigned_via_long(obj, out); }
-
-bool to_u32_via_i64(PyObject* obj, std::uint32_t& out) {
-    long long v = PyLong_AsLongLong(obj);
-    if (v == -1 && PyErr_Occurred()) return false;
-    if (v < 0 || v > static_cast<long long>(std::numeric_limits<std::uint32_t>::max())) return out_of_range();
-    out = static_cast<std::uint32_t>(v);
-    return true;
-}
 
 bool to_bool(PyObject* obj, bool& out) {
     if (obj == Py_True || obj == Py_False) {

@@ -27,6 +27,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace mivo::embeddings {
@@ -108,24 +109,27 @@ bool to_u64(PyObject* obj, std::uint64_t& out);
 bool to_u32(PyObject* obj, std::uint32_t& out);
 bool to_u16(PyObject* obj, std::uint16_t& out);
 bool to_u8(PyObject* obj, std::uint8_t& out);
-// Read as a signed 64-bit integer, then required to fit 32 unsigned bits.
-bool to_u32_via_i64(PyObject* obj, std::uint32_t& out);
 bool to_bool(PyObject* obj, bool& out);
 bool to_f64(PyObject* obj, double& out);
 bool to_str_list(PyObject* obj, std::vector<std::string>& out);
 bool to_u64_list(PyObject* obj, std::vector<std::uint64_t>& out);
 bool to_f32_list(PyObject* obj, std::vector<float>& out);
 
-// A read-only view of a one-dimensional float32 NumPy array. The values are
-// viewed in place; a misaligned buffer is copied into `owned` first.
+// A read-only view of a one-dimensional float32 NumPy array. The conversion
+// checks the array; its data are viewed (in place, or copied into `owned` when
+// misaligned) only once every argument has been converted, since converting a
+// later argument may run Python code that reshapes or frees the buffer.
 struct FloatView {
+    PyObject* array = nullptr;  // borrowed from the call's arguments
     std::span<const float> values;
-    bool contiguous = true;
     std::vector<float> owned;
 };
 bool to_vector(PyObject* obj, FloatView& out);
-// Raises TypeError "The given array is not contiguous" when the view is not.
-bool check_contiguous(const FloatView& view);
+// Checks the array again (the vector conversion's TypeError) ...
+bool recheck_vector(FloatView& view);
+// ... then views its data, or raises TypeError "The given array is not
+// contiguous".
+bool check_contiguous(FloatView& view);
 
 // ------------------------------------------------------- native instances
 
@@ -228,13 +232,14 @@ public:
     bool u32(int i, std::uint32_t& out) { return to_u32(slots_[i], out) || wrap(i); }
     bool u16(int i, std::uint16_t& out) { return to_u16(slots_[i], out) || wrap(i); }
     bool u8(int i, std::uint8_t& out) { return to_u8(slots_[i], out) || wrap(i); }
-    bool u32_via_i64(int i, std::uint32_t& out) { return to_u32_via_i64(slots_[i], out) || wrap(i); }
     bool boolean(int i, bool& out) { return to_bool(slots_[i], out) || wrap(i); }
     bool f64(int i, double& out) { return to_f64(slots_[i], out) || wrap(i); }
     bool str_list(int i, std::vector<std::string>& out) { return to_str_list(slots_[i], out) || wrap(i); }
     bool u64_list(int i, std::vector<std::uint64_t>& out) { return to_u64_list(slots_[i], out) || wrap(i); }
     bool f32_list(int i, std::vector<float>& out) { return to_f32_list(slots_[i], out) || wrap(i); }
     bool vector(int i, FloatView& out) { return to_vector(slots_[i], out) || wrap(i); }
+    // After every argument is converted: the vector's data, contiguous.
+    bool vector_data(int i, FloatView& view) { return (recheck_vector(view) || wrap(i)) && check_contiguous(view); }
     template <class T>
     bool instance(int i, PyTypeObject* type, Shared<T>& out) {
         return to_instance(slots_[i], type, out) || wrap(i);
@@ -288,6 +293,25 @@ PyObject* py_f32_array(std::span<const float> values);
 // Runs a module function body, turning a C++ exception that escaped it (only
 // allocation failure is expected) into a Python exception.
 PyObject* translate_exception();
+
+// A type slot (constructor, repr, setter) with the same protection: an error
+// value instead of an exception unwinding into the interpreter.
+template <auto Body>
+struct Guarded;
+template <class R, class... A, R (*Body)(A...)>
+struct Guarded<Body> {
+    static R call(A... a) noexcept {
+        try {
+            return Body(a...);
+        } catch (...) {
+            translate_exception();
+            if constexpr (std::is_pointer_v<R>)
+                return nullptr;
+            else
+                return -1;
+        }
+    }
+};
 
 template <const Signature& Sig, PyObject* (*Impl)(Args&)>
 PyObject* fastcall(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {

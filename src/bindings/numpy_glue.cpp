@@ -24,36 +24,47 @@ bool ensure_numpy() {
 
 }  // namespace
 
-bool to_vector(PyObject* obj, FloatView& out) {
-    if (!ensure_numpy()) return false;
-    if (!PyArray_Check(obj)) return cannot_cast(obj, "ndarray");
+namespace {
+
+// A one-dimensional array whose dtype is equivalent to native float32.
+bool is_f32_vector(PyObject* obj) {
+    if (!PyArray_Check(obj)) return false;
     auto* arr = reinterpret_cast<PyArrayObject*>(obj);
     PyArray_Descr* f32 = PyArray_DescrFromType(NPY_FLOAT32);
     const bool same = PyArray_EquivTypes(PyArray_DESCR(arr), f32);
     Py_DECREF(f32);
-    if (PyArray_NDIM(arr) != 1 || !same) return cannot_cast(obj, "ndarray");
+    return same && PyArray_NDIM(arr) == 1;
+}
 
-    const auto n = static_cast<std::size_t>(PyArray_DIM(arr, 0));
-    out.contiguous = (PyArray_FLAGS(arr) & (NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_F_CONTIGUOUS)) != 0;
-    const auto* data = static_cast<const char*>(PyArray_DATA(arr));
-    if (!out.contiguous) {
-        out.values = {};
-        return true;
-    }
-    if (reinterpret_cast<std::uintptr_t>(data) % alignof(float) != 0) {
-        out.owned.resize(n);
-        if (n) std::memcpy(out.owned.data(), data, n * sizeof(float));
-        out.values = std::span<const float>(out.owned);
-    } else {
-        out.values = std::span<const float>(reinterpret_cast<const float*>(data), n);
-    }
+}  // namespace
+
+bool to_vector(PyObject* obj, FloatView& out) {
+    if (!ensure_numpy()) return false;
+    if (!is_f32_vector(obj)) return cannot_cast(obj, "ndarray");
+    out.array = obj;
     return true;
 }
 
-bool check_contiguous(const FloatView& view) {
-    if (view.contiguous) return true;
-    PyErr_SetString(PyExc_TypeError, "The given array is not contiguous");
-    return false;
+bool recheck_vector(FloatView& view) {
+    return is_f32_vector(view.array) || cannot_cast(view.array, "ndarray");
+}
+
+bool check_contiguous(FloatView& view) {
+    auto* arr = reinterpret_cast<PyArrayObject*>(view.array);
+    if (!(PyArray_FLAGS(arr) & (NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_F_CONTIGUOUS))) {
+        PyErr_SetString(PyExc_TypeError, "The given array is not contiguous");
+        return false;
+    }
+    const auto n = static_cast<std::size_t>(PyArray_DIM(arr, 0));
+    const auto* data = static_cast<const char*>(PyArray_DATA(arr));
+    if (reinterpret_cast<std::uintptr_t>(data) % alignof(float) != 0) {
+        view.owned.resize(n);
+        if (n) std::memcpy(view.owned.data(), data, n * sizeof(float));
+        view.values = std::span<const float>(view.owned);
+    } else {
+        view.values = std::span<const float>(reinterpret_cast<const float*>(data), n);
+    }
+    return true;
 }
 
 PyObject* py_f32_array(std::span<const float> values) {

@@ -32,7 +32,7 @@ PyObject* find_similar_hashes_impl(Args& args) {
     std::uint64_t query = 0;
     std::vector<std::uint64_t> candidates;
     std::uint32_t max_distance = 0;
-    if (!args.u64(0, query) || !args.u64_list(1, candidates) || !args.u32_via_i64(2, max_distance)) return nullptr;
+    if (!args.u64(0, query) || !args.u64_list(1, candidates) || !args.u32(2, max_distance)) return nullptr;
     return py_int_list(strings::find_similar_hashes(query, candidates, max_distance));
 }
 

@@ -169,11 +169,11 @@ int opts_set(PyObject* self, PyObject* value, void* closure) {
 }
 
 PyGetSetDef kGetSet[] = {
-    {"case_sensitive", opts_get, opts_set, "Whether case matters (default True).",
+    {"case_sensitive", opts_get, Guarded<opts_set>::call, "Whether case matters (default True).",
      reinterpret_cast<void*>(kCaseSensitive)},
-    {"trim_whitespace", opts_get, opts_set, "Whether leading and trailing white space is removed (default False).",
+    {"trim_whitespace", opts_get, Guarded<opts_set>::call, "Whether leading and trailing white space is removed (default False).",
      reinterpret_cast<void*>(kTrimWhitespace)},
-    {"prefix_scale", opts_get, opts_set, "Jaro-Winkler prefix scale (default 0.1, max: 0.25).",
+    {"prefix_scale", opts_get, Guarded<opts_set>::call, "Jaro-Winkler prefix scale (default 0.1, max: 0.25).",
      reinterpret_cast<void*>(kPrefixScale)},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
@@ -198,9 +198,9 @@ constexpr const char* kClassDoc =
     "    0";
 
 PyType_Slot kSlots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(opts_new)},
+    {Py_tp_new, reinterpret_cast<void*>(Guarded<opts_new>::call)},
     {Py_tp_dealloc, reinterpret_cast<void*>(opts_dealloc)},
-    {Py_tp_repr, reinterpret_cast<void*>(opts_repr)},
+    {Py_tp_repr, reinterpret_cast<void*>(Guarded<opts_repr>::call)},
     {Py_tp_getset, kGetSet},
     {Py_tp_doc, const_cast<char*>(kClassDoc)},
     {0, nullptr},

@@ -152,7 +152,8 @@ typedef std::uint32_t u32x16 __attribute__((vector_size(64)));
 
 ChaChaKernel detect_best() {
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f")) return ChaChaKernel::Lanes16;
+    // The 16-lane path finishes short refills with the 8-lane kernel.
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx2")) return ChaChaKernel::Lanes16;
     if (__builtin_cpu_supports("avx2")) return ChaChaKernel::Lanes8;
     return ChaChaKernel::Lanes4;
 }

@@ -145,9 +145,9 @@ std::expected<std::vector<std::uint8_t>, EncodeError> curve_identifier(const std
 }  // namespace
 
 std::expected<std::string, EncodeError> encode(std::span<const float> embedding, const EncodingProfile& profile) {
-    std::vector<float> values(embedding.begin(), embedding.end());
-    const std::size_t d = values.size();
+    const std::size_t d = embedding.size();
     if (d < kMinDims || d > kMaxDims) return std::unexpected(MivoError::invalid_dimension(d, kMinDims, kMaxDims));
+    std::vector<float> values(embedding.begin(), embedding.end());
     for (float v : values)
         if (!is_finite_bits(v)) return std::unexpected(MivoError::invalid_embedding_value());
 
