@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "embeddings/encoding.hpp"
 #include "embeddings/hilbert.hpp"
 #include "embeddings/morton.hpp"
 #include "embeddings/types.hpp"
@@ -17,12 +16,6 @@ namespace mivo::embeddings {
 namespace {
 
 QuantizedCoords point(std::vector<std::uint16_t> c, std::uint8_t bits) { return QuantizedCoords{std::move(c), bits}; }
-
-u128 hex128(std::string_view hex) {
-    u128 v = 0;
-    for (char ch : hex) v = (v << 4) | static_cast<u128>(ch <= '9' ? ch - '0' : ch - 'A' + 10);
-    return v;
-}
 
 std::string hex_of(u128 v) {
     if (v == 0) return "0";
@@ -61,20 +54,18 @@ u128 from_bit_string(const std::string& s) {
 }
 
 u128 model_hilbert(const QuantizedCoords& p) {
-    const int n = static_cast<int>(p.coords.size());
-    std::vector<int> e(static_cast<std::size_t>(n), 0);
-    int d = 0;
+    const std::size_t n = p.coords.size();
+    std::vector<int> e(n, 0), rot(n), t(n);
+    std::size_t d = 0;
     std::string out;
     for (int i = p.bits - 1; i >= 0; --i) {
-        std::vector<int> l(static_cast<std::size_t>(n)), rot(static_cast<std::size_t>(n)), t(static_cast<std::size_t>(n));
-        for (int j = 0; j < n; ++j) l[static_cast<std::size_t>(j)] = (p.coords[static_cast<std::size_t>(j)] >> i) & 1;
-        const int r = n == 2 ? d % 2 : d;
-        for (int j = 0; j < n; ++j) rot[static_cast<std::size_t>((j + r) % n)] = l[static_cast<std::size_t>(j)];
+        const std::size_t r = n == 2 ? d % 2 : d;
+        for (std::size_t j = 0; j < n; ++j) rot[(j + r) % n] = (p.coords[j] >> i) & 1;
         int tval = 0;
-        for (int j = 0; j < n; ++j) {
-            t[static_cast<std::size_t>(j)] = rot[static_cast<std::size_t>(j)] ^ e[static_cast<std::size_t>(j)];
-            tval |= t[static_cast<std::size_t>(j)] << j;
-            out.push_back(t[static_cast<std::size_t>(j)] ? '1' : '0');  // bit 0 of t leads its group
+        for (std::size_t j = 0; j < n; ++j) {
+            t[j] = rot[j] ^ e[j];
+            tval |= t[j] << j;
+            out.push_back(t[j] ? '1' : '0');  // bit 0 of t leads its group
         }
         if (n == 2) {
             if (tval == 0 || tval == 2) {
@@ -83,17 +74,14 @@ u128 model_hilbert(const QuantizedCoords& p) {
                 e[1] ^= 1;
             }
         } else {
-            int z = 32;
-            for (int j = 0; j < n; ++j) {
-                const int next = j + 1 < n ? t[static_cast<std::size_t>(j + 1)] : 0;
-                if (t[static_cast<std::size_t>(j)] ^ next) {
+            std::size_t z = 32;
+            for (std::size_t j = 0; j < n; ++j)
+                if (t[j] ^ (j + 1 < n ? t[j + 1] : 0)) {
                     z = j;
                     break;
                 }
-            }
-            const bool g_even = z != 0;
             d = (d + z) % n;
-            if (g_even) e[static_cast<std::size_t>(z % n)] ^= 1;
+            if (z != 0) e[z % n] ^= 1;
         }
     }
     return from_bit_string(out);
@@ -127,9 +115,7 @@ class HilbertValues : public ::testing::TestWithParam<HilbertCase> {};
 
 TEST_P(HilbertValues, MatchesWorkedValue) {
     const HilbertCase& c = GetParam();
-    const QuantizedCoords p = point(c.coords, c.bits);
-    EXPECT_EQ(hex_of(hilbert(p)), c.hex);
-    EXPECT_EQ(model_hilbert(p), hex128(c.hex));
+    EXPECT_EQ(hex_of(hilbert(point(c.coords, c.bits))), c.hex);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -155,10 +141,6 @@ TEST(Curves, OverOneHundredTwentyEightBitsIsAnInternalError) {
     const auto h = hilbert_code(p);
     ASSERT_FALSE(h.has_value());
     EXPECT_EQ(h.error(), "Hilbert code exceeds 128 bits: 10 dims × 13 bits = 130 bits");
-    EXPECT_EQ(morton_code(point(std::vector<std::uint16_t>(32, 0), 16)).error(),
-              "Morton code exceeds 128 bits: 32 dims × 16 bits = 512 bits");
-    EXPECT_EQ(hilbert_code(point(std::vector<std::uint16_t>(129, 0), 1)).error(),
-              "Hilbert code exceeds 128 bits: 129 dims × 1 bits = 129 bits");
     // The Hilbert state machine is 32 coordinates wide.
     EXPECT_FALSE(hilbert_code(point(std::vector<std::uint16_t>(33, 0), 1)).has_value());
 }
@@ -205,8 +187,7 @@ TEST_P(FullGrid, CodesAreABijection) {
 INSTANTIATE_TEST_SUITE_P(Small, FullGrid,
                          ::testing::Values(Grid{3, 3}, Grid{2, 4}, Grid{1, 8}, Grid{4, 3}, Grid{5, 2}, Grid{12, 1}));
 
-// Morton codes order points as their interleaved bit strings do, and the
-// identifier texts keep that order.
+// Morton codes order points as their interleaved bit strings do.
 TEST(Curves, MortonSortsAsInterleavedCoordinates) {
     std::mt19937_64 rng(11);
     for (int rep = 0; rep < 3000; ++rep) {
@@ -216,12 +197,7 @@ TEST(Curves, MortonSortsAsInterleavedCoordinates) {
             b = a;
             b.coords[rng() % 10] ^= static_cast<std::uint16_t>(1u << (rng() % 10));
         }
-        const u128 ma = morton(a), mb = morton(b);
-        EXPECT_EQ(ma < mb, model_morton_bits(a) < model_morton_bits(b));
-        const auto ba = to_be_bytes(ma), bb = to_be_bytes(mb);
-        const std::string ta = encode_text(std::vector<std::uint8_t>(ba.begin() + 3, ba.end()));
-        const std::string tb = encode_text(std::vector<std::uint8_t>(bb.begin() + 3, bb.end()));
-        EXPECT_EQ(ma < mb, ta < tb);
+        EXPECT_EQ(morton(a) < morton(b), model_morton_bits(a) < model_morton_bits(b));
     }
 }
 
@@ -270,11 +246,8 @@ TEST(GridQuantiser, RefusalsInOrder) {
         const char* text;
     };
     for (const Case& c : {Case{0, 10, "Invalid dimension: got 0, expected range (1, 32)"},
-                          Case{33, 10, "Invalid dimension: got 33, expected range (1, 32)"},
-                          Case{0, 0, "Invalid dimension: got 0, expected range (1, 32)"},
-                          Case{40, 20, "Invalid dimension: got 40, expected range (1, 32)"},
+                          Case{33, 17, "Invalid dimension: got 33, expected range (1, 32)"},
                           Case{10, 0, "Invalid dimension: got 0, expected range (1, 16)"},
-                          Case{10, 17, "Invalid dimension: got 17, expected range (1, 16)"},
                           Case{6, 17, "Invalid dimension: got 17, expected range (1, 16)"},
                           Case{6, 10, "Invalid dimension: got 6, expected range (1, 5)"}}) {
         const auto r = QuantizedCoords::from_embedding(five, c.n, c.bits);
@@ -283,54 +256,6 @@ TEST(GridQuantiser, RefusalsInOrder) {
         EXPECT_EQ(r.error().display(), c.text);
     }
     EXPECT_TRUE(QuantizedCoords::from_embedding(five, 5, 16).has_value());
-}
-
-// Unit-length scaling as the encoder does it: sequential f32 sum of squares
-// from -0.0, correctly rounded square root, one division per value.
-std::vector<float> normalised(std::vector<float> v) {
-    float s = -0.0f;
-    for (float x : v) {
-        const float sq = x * x;
-        s = s + sq;
-    }
-    if (s > 0.0f) {
-        const float r = std::sqrt(s);
-        for (float& x : v) x = x / r;
-    }
-    return v;
-}
-
-std::string curve_identifier(std::uint8_t profile, u128 code) {
-    const auto be = to_be_bytes(code);
-    std::vector<std::uint8_t> id{profile, 0x00};
-    id.insert(id.end(), be.begin() + 3, be.end());
-    return encode_text(id);
-}
-
-TEST(CurveIdentifiers, AllOnesVector) {
-    const std::vector<float> v = normalised(std::vector<float>(64, 1.0f));
-    EXPECT_EQ(v[0], 0.125f);
-    const auto p = QuantizedCoords::from_embedding(v, 10, 10).value();
-    EXPECT_EQ(p.coords, std::vector<std::uint16_t>(10, 575));
-    EXPECT_EQ(curve_identifier(kProfileMorton10x10, morton(p)), "0800vv000000vvvvvvvvvvvv");
-    EXPECT_EQ(curve_identifier(kProfileHilbert10x10, hilbert(p)), "0c00vv010307vgv0u0s0o0g0");
-}
-
-TEST(CurveIdentifiers, RampVector) {
-    std::vector<float> raw(64);
-    for (int i = 0; i < 64; ++i) raw[static_cast<std::size_t>(i)] = static_cast<float>(i);
-    const auto p = QuantizedCoords::from_embedding(normalised(raw), 10, 10).value();
-    EXPECT_EQ(p.coords, (std::vector<std::uint16_t>{512, 513, 515, 517, 519, 520, 522, 524, 526, 527}));
-    EXPECT_EQ(curve_identifier(kProfileMorton10x10, morton(p)), "0800vv0000000000v0soqkgu");
-    EXPECT_EQ(curve_identifier(kProfileHilbert10x10, hilbert(p)), "0c00vv0103070f0v01o5sh2s");
-}
-
-TEST(CurveIdentifiers, CodeOneIsTwelveZeroBytesThenOne) {
-    const auto be = to_be_bytes(1);
-    const std::vector<std::uint8_t> payload(be.begin() + 3, be.end());
-    std::vector<std::uint8_t> want(13, 0);
-    want[12] = 1;
-    EXPECT_EQ(payload, want);
 }
 
 }  // namespace
