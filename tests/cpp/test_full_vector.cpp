@@ -214,12 +214,6 @@ TEST(Half, EncodeMatchesSoftwareReference) {
 
 // ---------------------------------------------------------------- Full32
 
-TEST(Full32, WritesEveryBit) {
-    Bytes out;
-    write_full32(Floats{-0.0f, 1.0f}, out);
-    EXPECT_EQ(out, (Bytes{0x80, 0x00, 0x00, 0x00, 0x3F, 0x80, 0x00, 0x00}));
-}
-
 TEST(Full32, RoundTripIsBitExact) {
     std::mt19937_64 rng(17);
     Floats v{-0.0f, 0.0f, from_bits(1), from_bits(0x807FFFFFu), std::numeric_limits<float>::max(),
@@ -269,22 +263,6 @@ TEST(Bits, RoundTripForEveryWidth) {
     }
 }
 
-TEST(Bits, QuantiseWriteDecodeAgreeForEveryWidth) {
-    std::mt19937_64 rng(29);
-    std::uniform_real_distribution<float> uni(-2.0f, 3.0f);
-    for (unsigned k = 1; k <= 32; ++k) {
-        Floats v(61);
-        for (auto& x : v) x = uni(rng);
-        Bytes payload;
-        ASSERT_TRUE(write_bits(v, static_cast<std::uint8_t>(k), payload).has_value());
-        ASSERT_EQ(payload.size(), 8 + (61 * k + 7) / 8);
-        const QuantizedValues q = quantized(v, static_cast<std::uint8_t>(k));
-        const auto back = decode_bits(payload, static_cast<std::uint8_t>(k), 61);
-        ASSERT_TRUE(back.has_value());
-        expect_same_bits(*back, dequantize_values(q.codes, static_cast<std::uint8_t>(k), q.min, q.max));
-    }
-}
-
 TEST(Bits, ShortAreaGivesPartialAndZeroCodes) {
     // Codes cut by the end of the area keep the bits read so far.
     EXPECT_EQ(unpack_codes(Bytes{0xAB}, 12, 2), (Codes{0xAB, 0}));
@@ -318,22 +296,6 @@ TEST(Bits, ThirtyThreeBitCodesKeepTheirLowThirtyTwoBits) {
     stream[0] = stream[1] = stream[32] = stream[65] = '1';
     const Bytes packed = bytes_of_bits(stream);
     EXPECT_EQ(unpack_codes(packed, 33, 2), (Codes{0x80000001u, 0x1u}));
-}
-
-// ---------------------------------------------------------------- decoders
-
-TEST(Decoders, EmptyAndMinimalPayloads) {
-    EXPECT_TRUE(decode_full32(Bytes{}).value().empty());
-    EXPECT_TRUE(decode_half16(Bytes{}).value().empty());
-    EXPECT_TRUE(decode_quant8(Bytes(8, 0)).value().empty());
-    // A Bits payload of min and max only: every code is 0, which is min.
-    Bytes mm;
-    write_full32(Floats{-1.5f, 2.0f}, mm);
-    EXPECT_EQ(decode_bits(mm, 4, 3).value(), Floats(3, -1.5f));
-    // Quant8: min, max, one byte per code.
-    Bytes q = mm;
-    q.insert(q.end(), {0, 255, 51});
-    expect_same_bits(decode_quant8(q).value(), dequantize_values(Codes{0, 255, 51}, 8, -1.5f, 2.0f));
 }
 
 // ------------------------------------------------------- whole identifiers
@@ -432,24 +394,6 @@ TEST(DecodeIdentifier, EveryPrecisionDecodesWhatWasWritten) {
         }
         expect_same_bits(d.values, want);
     }
-}
-
-TEST(DecodeIdentifier, BitsUseTheEncodedCount) {
-    Bytes mm;
-    write_full32(Floats{0.0f, 15.0f}, mm);
-    Bytes payload = mm;
-    payload.insert(payload.end(), {0xF0, 0xA0});
-    // Reduce: count from the target (3); codes 15, 0, 10.
-    const DecodedVector r = decode_to_embedding(encode_text(full_vector_id(768, 6, 1, 3, payload))).value();
-    expect_same_bits(r.values, dequantize_values(Codes{15, 0, 10}, 4, 0.0f, 15.0f));
-    EXPECT_EQ(r.values, (Floats{15.0f, 0.0f, 10.0f}));
-    // Preserve: count from the original dims (5); the short area gives code 0 for the rest.
-    const DecodedVector p = decode_to_embedding(encode_text(full_vector_id(5, 6, 0, 3, payload))).value();
-    EXPECT_EQ(p.values, (Floats{15.0f, 0.0f, 10.0f, 0.0f, 0.0f}));
-    EXPECT_EQ(p.target_dims, 3);  // kept as stored
-    EXPECT_EQ(p.encoded_dims, 5);
-    // Common uses the target too.
-    EXPECT_EQ(decode_to_embedding(encode_text(full_vector_id(64, 6, 2, 2, payload))).value().values.size(), 2u);
 }
 
 TEST(DecodeIdentifier, PrecisionCode35IsBitsThirtyThree) {

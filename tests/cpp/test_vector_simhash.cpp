@@ -2,7 +2,6 @@
 // dot product, the byte form, and the properties identifiers rely on.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -101,23 +100,6 @@ TEST_P(SeedBytes, FlippingAnyByteGivesADifferentHash) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Bytes, SeedBytes, ::testing::Range(0, 8));
-
-struct ByteForm {
-    u128 value;
-    std::array<std::uint8_t, 16> bytes;
-};
-
-class SimhashBytes : public ::testing::TestWithParam<ByteForm> {};
-
-TEST_P(SimhashBytes, BigEndian) { EXPECT_EQ(simhash_to_bytes(GetParam().value), GetParam().bytes); }
-
-INSTANTIATE_TEST_SUITE_P(
-    Values, SimhashBytes,
-    ::testing::Values(ByteForm{0, {}}, ByteForm{1, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}},
-                      // Hyperplane 9 sits in byte 14 at bit 1.
-                      ByteForm{static_cast<u128>(1) << 9, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x02, 0}},
-                      ByteForm{(static_cast<u128>(0x0102030405060708ull) << 64) | 0x090A0B0C0D0E0F10ull,
-                               {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}}));
 
 }  // namespace
 }  // namespace mivo::embeddings
