@@ -134,6 +134,8 @@ BUDGET_768 = [
     (4935, "Full32", None, 767, 4928),
     (1000, "Full32", None, 153, 999),
     (180, "Full32", None, 25, 180),
+    (123, "Full32", None, 16, 122),  # the least reduced count
+    (122, "Half16", None, 31, 119),
     (100, "Half16", None, 25, 100),
     (60, "Quant8", None, 25, 72),
     (40, "Bits", 4, 25, 53),

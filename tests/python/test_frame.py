@@ -220,6 +220,8 @@ def test_each_slot_reaches_its_own_parameter(name, index, param, style):
         (lambda: mivo.levenshtein("a"), "levenshtein() missing 1 required positional argument: 'b'"),
         (lambda: mivo.levenshtein(), "levenshtein() missing 2 required positional arguments: 'a' and 'b'"),
         (lambda: mivo.levenshtein(b="x"), "levenshtein() missing 1 required positional argument: 'a'"),
+        (lambda: mivo.find_similar_hashes(), "find_similar_hashes() missing 3 required positional arguments: "
+                                             "'query_hash', 'candidate_hashes', and 'max_distance'"),
         (lambda: mivo.levenshtein("a", "b", "c"), "levenshtein() takes 2 positional arguments but 3 were given"),
         (lambda: mivo.levenshtein("a", b="x", c=1), "levenshtein() got an unexpected keyword argument 'c'"),
         (lambda: mivo.levenshtein("a", a="b"), "levenshtein() got multiple values for argument 'a'"),
