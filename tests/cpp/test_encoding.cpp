@@ -9,11 +9,10 @@
 
 #include "embeddings/encoding.hpp"
 #include "embeddings/types.hpp"
+#include "test_util.hpp"
 
 namespace mivo::embeddings {
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
 
 Bytes bytes_of(std::string_view s) { return Bytes(s.begin(), s.end()); }
 
@@ -83,19 +82,14 @@ TEST_P(RefusedText, DecodeFailsWithInvalidEncoding) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BadTexts, RefusedText,
-                         ::testing::Values("C5H66", "c5h6w", "0", "000", "01", "000000", "0000000000000000" "0",
-                                           "c5h6=", "c5h66===", " c5h66", "c5h66\n", "c5 h66", "c5h6\xc3\xa9",
-                                           std::string("c5\0h66", 6), "02", "0001", "00001", "0000001"));
+                         ::testing::Values("C5H66", "0000000000000000" "0", "000000", "0001", "c5h6=", "c5h66===",
+                                           " c5h66", "c5h66\n", "c5 h66", std::string("c5\0h66", 6)));
 
 TEST(TextForm, CheckTextAcceptsOnlyTheAlphabet) {
     EXPECT_TRUE(check_text("").has_value());
     EXPECT_TRUE(check_text("0123456789abcdefghijklmnopqrstuv").has_value());
     EXPECT_TRUE(check_text("0").has_value());  // bad length is not the character check's business
-    for (const char* bad : {"C5H66", "c5h6w", "0G", "abc=", "ab c", "\xc3\xa9", "vvvvvvvvvvvvvvvvx", "z"}) {
-        const auto r = check_text(bad);
-        ASSERT_FALSE(r.has_value()) << bad;
-        EXPECT_EQ(r.error().display(), "Invalid base32hex encoding");
-    }
+    EXPECT_EQ(check_text("vvvvvvvvvvvvvvvvx").error().display(), "Invalid base32hex encoding");
     // Every single byte value.
     for (int c = 0; c < 256; ++c) {
         const std::string s(1, static_cast<char>(c));
@@ -108,26 +102,18 @@ TEST(TextForm, CheckTextAcceptsOnlyTheAlphabet) {
     }
 }
 
-TEST(TextForm, RoundTripEveryLengthUpTo64) {
+TEST(TextForm, RoundTripEveryLengthUpTo64AndLong) {
     std::mt19937_64 rng(12345);
-    for (std::size_t n = 0; n <= 64; ++n) {
-        for (int rep = 0; rep < 20; ++rep) {
+    std::vector<std::size_t> lengths{3084, 9999};
+    for (std::size_t n = 0; n <= 64; ++n) lengths.push_back(n);
+    for (std::size_t n : lengths) {
+        for (int rep = 0; rep < 5; ++rep) {
             const Bytes b = random_bytes(rng, n);
             const std::string t = encode_text(b);
             ASSERT_EQ(t, model_encode(b)) << n;
             ASSERT_EQ(t.size(), (8 * n + 4) / 5);
             ASSERT_EQ(decode_text(t).value(), b) << n;
         }
-    }
-}
-
-TEST(TextForm, LongInputsMatchModel) {
-    std::mt19937_64 rng(99);
-    for (std::size_t n : {3084u, 4096u, 9999u}) {
-        const Bytes b = random_bytes(rng, n);
-        const std::string t = encode_text(b);
-        ASSERT_EQ(t, model_encode(b));
-        ASSERT_EQ(decode_text(t).value(), b);
     }
 }
 
@@ -165,19 +151,6 @@ TEST(TextForm, DecodeAgreesWithModel) {
     }
 }
 
-TEST(TextForm, EqualLengthTextsSortAsTheirBytes) {
-    std::mt19937_64 rng(3);
-    for (int rep = 0; rep < 2000; ++rep) {
-        const std::size_t n = 1 + rng() % 20;
-        Bytes a = random_bytes(rng, n), b = random_bytes(rng, n);
-        if (rep % 3 == 0) {
-            b = a;
-            b[rng() % n] ^= static_cast<std::uint8_t>(1u << (rng() % 8));
-        }
-        EXPECT_EQ(a < b, encode_text(a) < encode_text(b));
-    }
-}
-
 // ---------------------------------------------------------------- headers
 
 constexpr std::uint64_t kMivoFull = 0x4D49564F46554C4Cull;
@@ -190,34 +163,6 @@ ProfileInfo full_vector_info(Precision p, DimensionMode m) {
     info.dimension_mode = m;
     info.precision = p;
     return info;
-}
-
-TEST(Header, Mini128IsTwoBytesAndTextStarts040) {
-    ProfileInfo info;
-    info.profile = kProfileMini128;
-    const Bytes h = to_header(info);
-    EXPECT_EQ(h, (Bytes{0x01, 0x00}));
-    Bytes id = h;
-    id.resize(18, 0xFF);
-    EXPECT_EQ(encode_text(id).substr(0, 3), "040");
-    EXPECT_EQ(encode_text(id).size(), 29u);
-}
-
-TEST(Header, CurveHeadersAndPrefixes) {
-    for (auto [code, prefix] : {std::pair{kProfileMorton10x10, "0800"}, std::pair{kProfileHilbert10x10, "0c00"}}) {
-        ProfileInfo info;
-        info.profile = code;
-        Bytes id = to_header(info);
-        EXPECT_EQ(id, (Bytes{code, 0x00}));
-        id.resize(15, 0x0F);
-        EXPECT_EQ(encode_text(id).substr(0, 4), prefix);
-        EXPECT_EQ(encode_text(id).size(), 24u);
-    }
-    ProfileInfo with_transform;
-    with_transform.profile = kProfileMorton10x10;
-    with_transform.transform_id = 0x1234;
-    with_transform.version = 0x13;  // truncated to 4 bits in byte 0
-    EXPECT_EQ(to_header(with_transform), (Bytes{0x32, 0x00, 0x12, 0x34}));
 }
 
 struct HeaderCase {
@@ -254,8 +199,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         HeaderCase{Precision::bits_of(4), DimensionMode::reduce(128),
                    {0x04, 0x00, 0x03, 0x00, 0x06, 0x01, 0x00, 0x80, 0x46, 0x55, 0x4C, 0x4C}},
-        HeaderCase{Precision::bits_of(4), DimensionMode::preserve(),
-                   {0x04, 0x00, 0x03, 0x00, 0x06, 0x00, 0x00, 0x00, 0x46, 0x55, 0x4C, 0x4C}},
         HeaderCase{Precision::full32(), DimensionMode::reduce(128),
                    {0x04, 0x00, 0x03, 0x00, 0x00, 0x01, 0x00, 0x80, 0x46, 0x55, 0x4C, 0x4C}},
         HeaderCase{Precision::bits_of(32), DimensionMode::reduce(128),
@@ -267,110 +210,38 @@ INSTANTIATE_TEST_SUITE_P(
         HeaderCase{Precision::bits_of(1), DimensionMode::reduce(1),
                    {0x04, 0x00, 0x03, 0x00, 0x03, 0x01, 0x00, 0x01, 0x46, 0x55, 0x4C, 0x4C}}));
 
-TEST(Header, PreserveWritesZeroTargetAndAbsentFieldsWriteZero) {
+TEST(Header, FieldsOutsideTheRecordWriteZero) {
     ProfileInfo info = full_vector_info(Precision::full32(), DimensionMode{ModeKind::Preserve, 77});
     EXPECT_EQ(to_header(info), (Bytes{0x04, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46, 0x55, 0x4C, 0x4C}));
     ProfileInfo bare;
     bare.profile = kProfileFullVector;
     EXPECT_EQ(to_header(bare), (Bytes{0x04, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    ProfileInfo with_transform;
+    with_transform.profile = kProfileMorton10x10;
+    with_transform.transform_id = 0x1234;
+    with_transform.version = 0x13;  // truncated to 4 bits in byte 0
+    EXPECT_EQ(to_header(with_transform), (Bytes{0x32, 0x00, 0x12, 0x34}));
 }
 
-Bytes header_with(std::uint8_t precision, std::uint8_t mode) {
-    return {0x04, 0x00, 0x03, 0x00, precision, mode, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
-}
-
-TEST(Header, ReaderAcceptsPrecisionCode35AsBits33) {
-    const auto r = read_full_vector_header(header_with(35, 0));
-    ASSERT_TRUE(r.has_value());
-    EXPECT_EQ(r->precision, Precision::bits_of(33));
-    for (std::uint8_t code = 3; code <= 34; ++code) {
-        EXPECT_EQ(read_full_vector_header(header_with(code, 1)).value().precision,
-                  Precision::bits_of(static_cast<std::uint8_t>(code - 2)));
-    }
-}
-
-struct ReadFailure {
-    const char* name;
-    Bytes bytes;
-    std::string text;
-    friend void PrintTo(const ReadFailure& c, std::ostream* os) { *os << c.name; }
-};
-
-class HeaderReadFailure : public ::testing::TestWithParam<ReadFailure> {};
-
-TEST_P(HeaderReadFailure, ReportsExactText) {
-    const auto r = read_full_vector_header(GetParam().bytes);
-    ASSERT_FALSE(r.has_value());
-    EXPECT_EQ(r.error().display(), GetParam().text);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, HeaderReadFailure,
-    ::testing::Values(ReadFailure{"empty", {}, "Invalid ID header"},
-                      ReadFailure{"one_byte", {0x04}, "Invalid ID header"},
-                      ReadFailure{"two_bytes_profile4", {0x04, 0x00}, "Invalid ID header"},
-                      ReadFailure{"eleven_bytes", {0x04, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00},
-                                  "Invalid ID header"},
-                      ReadFailure{"precision_36", header_with(36, 0), "Invalid metadata in header: Invalid precision type"},
-                      ReadFailure{"precision_255", header_with(255, 0), "Invalid metadata in header: Invalid precision type"},
-                      ReadFailure{"mode_3", header_with(0, 3), "Invalid metadata in header: Invalid dimension mode"},
-                      ReadFailure{"precision_36_mode_3", header_with(36, 3),
-                                  "Invalid metadata in header: Invalid precision type"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST(Header, CommonReadLooksOnlyAtByteZero) {
+TEST(Header, ReaderExaminesOnlyWhatTheProfileNeeds) {
+    // The common read: byte 0 only.
     const auto r = read_header(Bytes{0xF4, 0xAB});
     ASSERT_TRUE(r.has_value());
     EXPECT_EQ(r->version, 0x0F);
     EXPECT_EQ(r->profile, 4);
     EXPECT_FALSE(r->precision.has_value());
-    EXPECT_EQ(read_header(Bytes{0x04}).error().display(), "Invalid ID header");
-    // A 2-byte identifier with profile code 4 passes the common read only.
     EXPECT_TRUE(read_header(Bytes{0x04, 0x00}).has_value());
-    EXPECT_FALSE(read_full_vector_header(Bytes{0x04, 0x00}).has_value());
     // Other profile codes: the full-vector read gives the common fields only.
     const auto mini = read_full_vector_header(Bytes{0x01, 0x00, 0xFF});
     ASSERT_TRUE(mini.has_value());
-    EXPECT_EQ(mini->profile, 1);
     EXPECT_FALSE(mini->original_dims.has_value());
-}
-
-TEST(Header, ReaderKeepsTargetForEveryModeAndIgnoresReservedBytes) {
-    const Bytes h{0x74, 0x99, 0x08, 0x00, 0x01, 0x00, 0x01, 0x02, 0xDE, 0xAD, 0xBE, 0xEF, 0x11};
-    const auto r = read_full_vector_header(h);
-    ASSERT_TRUE(r.has_value());
-    EXPECT_EQ(r->version, 7);
-    EXPECT_EQ(r->original_dims, 2048);
-    EXPECT_EQ(r->dimension_mode, (DimensionMode{ModeKind::Preserve, 0x0102}));
-    EXPECT_EQ(r->seed, std::optional<std::uint64_t>{0xDEADBEEFu});
-    EXPECT_EQ(encoded_dims(*r), 2048);
-}
-
-TEST(Header, BigEndianOf128BitValues) {
-    const auto one = to_be_bytes(1);
-    for (int i = 0; i < 15; ++i) EXPECT_EQ(one[static_cast<std::size_t>(i)], 0);
-    EXPECT_EQ(one[15], 1);
-    const auto top = to_be_bytes(u128{1} << 127);
-    EXPECT_EQ(top[0], 0x80);
-    EXPECT_EQ(top[15], 0);
-}
-
-TEST(Profiles, RecordCodesAndPrecisionCodes) {
-    EXPECT_EQ((EncodingProfile{EncodingProfile::Mini128{0x4D49564F53494D48ull}}).profile_code(), 1);
-    EXPECT_EQ((EncodingProfile{EncodingProfile::Morton10x10{}}).profile_code(), 2);
-    EXPECT_EQ((EncodingProfile{EncodingProfile::Hilbert10x10{}}).profile_code(), 3);
-    EXPECT_EQ((EncodingProfile{EncodingProfile::FullVector{Precision::half16(), DimensionMode::common(128), 1}})
-                  .profile_code(),
-              4);
-    EXPECT_EQ(EncodingProfile::Morton10x10{}.count, 10);
-    EXPECT_EQ(EncodingProfile::Hilbert10x10{}.bits, 10);
-    EXPECT_EQ(Precision::full32().bits_per_value(), 32);
-    EXPECT_EQ(Precision::half16().bits_per_value(), 16);
-    EXPECT_EQ(Precision::quant8().bits_per_value(), 8);
-    EXPECT_EQ(Precision::bits_of(5).bits_per_value(), 5);
-    EXPECT_EQ(Precision::bits_of(5).code(), 7);
-    EXPECT_FALSE(Precision::from_code(36).has_value());
-    EXPECT_FALSE(DimensionMode::kind_from_code(3).has_value());
+    // Every mode keeps its target; reserved and trailing bytes are ignored.
+    const auto f = read_full_vector_header(Bytes{0x74, 0x99, 0x08, 0x00, 0x01, 0x00, 0x01, 0x02, 0xDE, 0xAD, 0xBE, 0xEF, 0x11});
+    ASSERT_TRUE(f.has_value());
+    EXPECT_EQ(f->version, 7);
+    EXPECT_EQ(f->dimension_mode, (DimensionMode{ModeKind::Preserve, 0x0102}));
+    EXPECT_EQ(f->seed, std::optional<std::uint64_t>{0xDEADBEEFu});
+    EXPECT_EQ(encoded_dims(*f), 2048);
 }
 
 }  // namespace

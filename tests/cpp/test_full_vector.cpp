@@ -14,21 +14,12 @@
 #include "embeddings/encoding.hpp"
 #include "embeddings/full_vector.hpp"
 #include "embeddings/types.hpp"
+#include "test_util.hpp"
 
 namespace mivo::embeddings {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-using Floats = std::vector<float>;
 using Codes = std::vector<std::uint32_t>;
-
-std::uint32_t bits_of(float f) { return std::bit_cast<std::uint32_t>(f); }
-float float_of(std::uint32_t b) { return std::bit_cast<float>(b); }
-
-void expect_same_bits(const Floats& got, const Floats& want) {
-    ASSERT_EQ(got.size(), want.size());
-    for (std::size_t i = 0; i < got.size(); ++i) ASSERT_EQ(bits_of(got[i]), bits_of(want[i])) << "at " << i;
-}
 
 // ---------------------------------------------------------------- models
 
@@ -78,7 +69,7 @@ float model_f16_to_f32(std::uint16_t h) {
     const int mant = h & 0x3FF;
     if (exp == 31) {
         if (mant == 0) return neg ? -std::numeric_limits<float>::infinity() : std::numeric_limits<float>::infinity();
-        return float_of((neg ? 0x80000000u : 0u) | 0x7FC00000u | (static_cast<std::uint32_t>(mant) << 13));
+        return from_bits((neg ? 0x80000000u : 0u) | 0x7FC00000u | (static_cast<std::uint32_t>(mant) << 13));
     }
     const double mag = exp == 0 ? std::ldexp(static_cast<double>(mant), -24) : std::ldexp(1024.0 + mant, exp - 25);
     return static_cast<float>(neg ? -mag : mag);
@@ -117,8 +108,8 @@ TEST(Quantiser, WorkedCases) {
 
     const QuantizedValues empty = quantized({}, 8);
     EXPECT_TRUE(empty.codes.empty());
-    EXPECT_EQ(bits_of(empty.min), 0u);
-    EXPECT_EQ(bits_of(empty.max), 0u);
+    EXPECT_EQ(fbits(empty.min), 0u);
+    EXPECT_EQ(fbits(empty.max), 0u);
     EXPECT_TRUE(dequantize_values({}, 8, 1.0f, 2.0f).empty());
 
     // Above 24 bits maxq rounds to 2^bits; the top code is still 2^bits - 1.
@@ -149,9 +140,9 @@ TEST(Quantiser, AgreesWithStepModelOnRandomVectors) {
     std::mt19937_64 rng(5);
     std::normal_distribution<float> normal(0.0f, 1.0f);
     for (unsigned bits = 1; bits <= 32; ++bits) {
-        for (int rep = 0; rep < 4; ++rep) {
+        for (int rep = 0; rep < 2; ++rep) {
             Floats v(300);
-            for (auto& x : v) x = normal(rng) * (rep == 3 ? 1e-30f : 1.0f);
+            for (auto& x : v) x = normal(rng) * (rep == 1 ? 1e-30f : 1.0f);
             const QuantizedValues q = quantized(v, static_cast<std::uint8_t>(bits));
             float mn = v[0], mx = v[0];
             for (float x : v) mn = std::min(mn, x), mx = std::max(mx, x);
@@ -161,15 +152,9 @@ TEST(Quantiser, AgreesWithStepModelOnRandomVectors) {
             for (std::size_t i = 0; i < v.size(); ++i) ASSERT_EQ(q.codes[i], model_code(v[i], mn, range, bits)) << bits;
             const Floats back = dequantize_values(q.codes, static_cast<std::uint8_t>(bits), q.min, q.max);
             for (std::size_t i = 0; i < v.size(); ++i)
-                ASSERT_EQ(bits_of(back[i]), bits_of(model_value(q.codes[i], bits, q.min, q.max))) << bits;
+                ASSERT_EQ(fbits(back[i]), fbits(model_value(q.codes[i], bits, q.min, q.max))) << bits;
         }
     }
-}
-
-TEST(Quantiser, DequantisesThirtyThreeBitsWithRoundedMaxq) {
-    // 2^33 - 1 rounds to 2^33 in f32.
-    const Floats v = dequantize_values(Codes{0xFFFFFFFFu}, 33, 0.0f, 8589934592.0f);
-    EXPECT_EQ(v[0], 4294967296.0f);
 }
 
 // ---------------------------------------------------------------- binary16
@@ -193,7 +178,7 @@ TEST(Half, WorkedValues) {
 TEST(Half, DecodeMatchesDefinitionForAllPatterns) {
     for (std::uint32_t h = 0; h <= 0xFFFF; ++h) {
         const auto h16 = static_cast<std::uint16_t>(h);
-        ASSERT_EQ(bits_of(f16_to_f32(h16)), bits_of(model_f16_to_f32(h16))) << std::hex << h;
+        ASSERT_EQ(fbits(f16_to_f32(h16)), fbits(model_f16_to_f32(h16))) << std::hex << h;
         // Encoding the widened value gives the pattern back (NaNs come back quiet).
         const bool is_nan = (h & 0x7C00) == 0x7C00 && (h & 0x3FF);
         ASSERT_EQ(f32_to_f16(f16_to_f32(h16)), is_nan ? (h16 | 0x0200) : h16) << std::hex << h;
@@ -202,7 +187,7 @@ TEST(Half, DecodeMatchesDefinitionForAllPatterns) {
 
 TEST(Half, EncodeMatchesSoftwareReference) {
     auto check = [](std::uint32_t pattern) {
-        const float f = float_of(pattern);
+        const float f = from_bits(pattern);
         ASSERT_EQ(f32_to_f16(f), reference_f32_to_f16(f)) << std::hex << pattern;
     };
     // A dense stride over every pattern.
@@ -213,34 +198,28 @@ TEST(Half, EncodeMatchesSoftwareReference) {
         for (std::uint32_t sign : {0u, 0x8000u}) {
             const double lo = std::fabs(static_cast<double>(f16_to_f32(static_cast<std::uint16_t>(h))));
             const double hi = h + 1 == 0x7C00 ? 65536.0 : static_cast<double>(f16_to_f32(static_cast<std::uint16_t>(h + 1)));
-            const std::uint32_t mid = bits_of(static_cast<float>((lo + hi) / 2)) | (sign << 16);
+            const std::uint32_t mid = fbits(static_cast<float>((lo + hi) / 2)) | (sign << 16);
             for (std::uint32_t d = 0; d <= 3; ++d) {
                 check(mid + d);
                 check(mid - d);
             }
-            check(bits_of(static_cast<float>(lo)) | (sign << 16));
+            check(fbits(static_cast<float>(lo)) | (sign << 16));
         }
     }
-    // Every f32 pattern of two whole binades: the lowest half subnormals and
-    // the top of the half range.
-    for (std::uint32_t p = 0x33000000u; p < 0x34000000u; ++p) check(p);
-    for (std::uint32_t p = 0x47000000u; p < 0x47800000u; p += 3) check(p);
+    // Dense strides through two binades: the lowest half subnormals and the
+    // top of the half range.
+    for (std::uint32_t p = 0x33000000u; p < 0x34000000u; p += 17) check(p);
+    for (std::uint32_t p = 0x47000000u; p < 0x47800000u; p += 19) check(p);
 }
 
 // ---------------------------------------------------------------- Full32
 
-TEST(Full32, WritesEveryBit) {
-    Bytes out;
-    write_full32(Floats{-0.0f, 1.0f}, out);
-    EXPECT_EQ(out, (Bytes{0x80, 0x00, 0x00, 0x00, 0x3F, 0x80, 0x00, 0x00}));
-}
-
 TEST(Full32, RoundTripIsBitExact) {
     std::mt19937_64 rng(17);
-    Floats v{-0.0f, 0.0f, float_of(1), float_of(0x807FFFFFu), std::numeric_limits<float>::max(),
+    Floats v{-0.0f, 0.0f, from_bits(1), from_bits(0x807FFFFFu), std::numeric_limits<float>::max(),
              -std::numeric_limits<float>::max(), std::numeric_limits<float>::min(),
-             std::numeric_limits<float>::infinity(), float_of(0x7FA00001u), float_of(0xFFC12345u)};
-    for (int i = 0; i < 5000; ++i) v.push_back(float_of(static_cast<std::uint32_t>(rng())));
+             std::numeric_limits<float>::infinity(), from_bits(0x7FA00001u), from_bits(0xFFC12345u)};
+    for (int i = 0; i < 5000; ++i) v.push_back(from_bits(static_cast<std::uint32_t>(rng())));
     Bytes out{0x01, 0x02};  // appends after what is there
     write_full32(v, out);
     ASSERT_EQ(out.size(), 2 + 4 * v.size());
@@ -284,22 +263,6 @@ TEST(Bits, RoundTripForEveryWidth) {
     }
 }
 
-TEST(Bits, QuantiseWriteDecodeAgreeForEveryWidth) {
-    std::mt19937_64 rng(29);
-    std::uniform_real_distribution<float> uni(-2.0f, 3.0f);
-    for (unsigned k = 1; k <= 32; ++k) {
-        Floats v(61);
-        for (auto& x : v) x = uni(rng);
-        Bytes payload;
-        ASSERT_TRUE(write_bits(v, static_cast<std::uint8_t>(k), payload).has_value());
-        ASSERT_EQ(payload.size(), 8 + (61 * k + 7) / 8);
-        const QuantizedValues q = quantized(v, static_cast<std::uint8_t>(k));
-        const auto back = decode_bits(payload, static_cast<std::uint8_t>(k), 61);
-        ASSERT_TRUE(back.has_value());
-        expect_same_bits(*back, dequantize_values(q.codes, static_cast<std::uint8_t>(k), q.min, q.max));
-    }
-}
-
 TEST(Bits, ShortAreaGivesPartialAndZeroCodes) {
     // Codes cut by the end of the area keep the bits read so far.
     EXPECT_EQ(unpack_codes(Bytes{0xAB}, 12, 2), (Codes{0xAB, 0}));
@@ -335,74 +298,18 @@ TEST(Bits, ThirtyThreeBitCodesKeepTheirLowThirtyTwoBits) {
     EXPECT_EQ(unpack_codes(packed, 33, 2), (Codes{0x80000001u, 0x1u}));
 }
 
-// ---------------------------------------------------------------- decoders
-
-struct DecoderFailure {
-    const char* name;
-    int which;  // 0 full32, 1 half16, 2 quant8, 3 bits
-    std::size_t length;
-    std::string text;
-    friend void PrintTo(const DecoderFailure& c, std::ostream* os) { *os << c.name; }
-};
-
-class PayloadDecoderFailure : public ::testing::TestWithParam<DecoderFailure> {};
-
-TEST_P(PayloadDecoderFailure, ReportsExactText) {
-    const DecoderFailure& c = GetParam();
-    const Bytes payload(c.length, 0x3C);
-    Result<Floats> r;
-    switch (c.which) {
-        case 0: r = decode_full32(payload); break;
-        case 1: r = decode_half16(payload); break;
-        case 2: r = decode_quant8(payload); break;
-        default: r = decode_bits(payload, 4, 10); break;
-    }
-    ASSERT_FALSE(r.has_value());
-    EXPECT_EQ(r.error().display(), c.text);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, PayloadDecoderFailure,
-    ::testing::Values(DecoderFailure{"full32_1", 0, 1, "Invalid base32hex encoding"},
-                      DecoderFailure{"full32_7", 0, 7, "Invalid base32hex encoding"},
-                      DecoderFailure{"half16_3", 1, 3, "Invalid base32hex encoding"},
-                      DecoderFailure{"quant8_0", 2, 0, "Insufficient data: expected 8 bytes, got 0"},
-                      DecoderFailure{"quant8_7", 2, 7, "Insufficient data: expected 8 bytes, got 7"},
-                      DecoderFailure{"bits_0", 3, 0, "Insufficient data: expected 8 bytes, got 0"},
-                      DecoderFailure{"bits_3", 3, 3, "Insufficient data: expected 8 bytes, got 3"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST(Decoders, EmptyAndMinimalPayloads) {
-    EXPECT_TRUE(decode_full32(Bytes{}).value().empty());
-    EXPECT_TRUE(decode_half16(Bytes{}).value().empty());
-    EXPECT_TRUE(decode_quant8(Bytes(8, 0)).value().empty());
-    // A Bits payload of min and max only: every code is 0, which is min.
-    Bytes mm;
-    write_full32(Floats{-1.5f, 2.0f}, mm);
-    EXPECT_EQ(decode_bits(mm, 4, 3).value(), Floats(3, -1.5f));
-    // Quant8: min, max, one byte per code.
-    Bytes q = mm;
-    q.insert(q.end(), {0, 255, 51});
-    expect_same_bits(decode_quant8(q).value(), dequantize_values(Codes{0, 255, 51}, 8, -1.5f, 2.0f));
-}
-
 // ------------------------------------------------------- whole identifiers
 
+// A crafted full-vector identifier: header fields, then the payload.
 Bytes full_vector_id(std::uint16_t dims, std::uint8_t precision_code, std::uint8_t mode, std::uint16_t target,
                      const Bytes& payload, std::uint32_t seed = 0x46554C4Cu) {
-    Bytes id{0x04,
-             0x00,
-             static_cast<std::uint8_t>(dims >> 8),
-             static_cast<std::uint8_t>(dims),
-             precision_code,
-             mode,
-             static_cast<std::uint8_t>(target >> 8),
-             static_cast<std::uint8_t>(target),
-             static_cast<std::uint8_t>(seed >> 24),
-             static_cast<std::uint8_t>(seed >> 16),
-             static_cast<std::uint8_t>(seed >> 8),
-             static_cast<std::uint8_t>(seed)};
-    id.insert(id.end(), payload.begin(), payload.end());
+    const std::uint64_t fields = (std::uint64_t{dims} << 48) | (std::uint64_t{precision_code} << 40) |
+                                 (std::uint64_t{mode} << 32) | (std::uint64_t{target} << 16) | (seed >> 16);
+    Bytes id{0x04, 0x00};
+    for (int k = 7; k >= 0; --k) id.push_back(static_cast<std::uint8_t>(fields >> (8 * k)));
+    id.push_back(static_cast<std::uint8_t>(seed >> 8));
+    id.push_back(static_cast<std::uint8_t>(seed));
+    for (std::uint8_t b : payload) id.push_back(b);
     return id;
 }
 
@@ -437,10 +344,8 @@ INSTANTIATE_TEST_SUITE_P(
         IdFailure{"mini128", text_of(Bytes(18, 0x01)), "Decoding not supported for this profile type", false},
         IdFailure{"morton", text_of({0x02, 0x00, 0x00}), "Decoding not supported for this profile type", false},
         IdFailure{"hilbert", text_of({0x03, 0x00}), "Decoding not supported for this profile type", false},
-        IdFailure{"code_0", text_of({0x00, 0x00}), "Decoding not supported for this profile type", false},
         IdFailure{"code_15", text_of({0x4F, 0x00}), "Decoding not supported for this profile type", false},
         IdFailure{"profile4_two_bytes", text_of({0x04, 0x00}), "Invalid ID header", true},
-        IdFailure{"profile4_five_bytes", text_of({0x04, 0x00, 0x03, 0x00, 0x00}), "Invalid ID header", true},
         IdFailure{"eleven_bytes", text_of(Bytes{0x04, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0}), "Invalid ID header", true},
         IdFailure{"precision_36", text_of(full_vector_id(768, 36, 0, 0, Bytes(16, 0))),
                   "Invalid metadata in header: Invalid precision type", true},
@@ -452,51 +357,11 @@ INSTANTIATE_TEST_SUITE_P(
                   true},
         IdFailure{"half16_odd_payload", text_of(full_vector_id(2, 1, 0, 0, Bytes(3, 0))), "Invalid base32hex encoding",
                   true},
-        IdFailure{"quant8_empty_payload", text_of(full_vector_id(768, 2, 0, 0, {})),
-                  "Insufficient data: expected 8 bytes, got 0", true},
         IdFailure{"quant8_short_payload", text_of(full_vector_id(768, 2, 0, 0, Bytes(3, 0))),
                   "Insufficient data: expected 8 bytes, got 3", true},
         IdFailure{"bits_short_payload", text_of(full_vector_id(768, 6, 1, 128, Bytes(7, 0))),
                   "Insufficient data: expected 8 bytes, got 7", true}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST(DecodeIdentifier, Full32WithoutProjectionIsExact) {
-    std::mt19937_64 rng(31);
-    Floats v(64);
-    for (auto& x : v) x = float_of(static_cast<std::uint32_t>(rng()) & 0xBFFFFFFFu);  // finite
-    v[0] = -0.0f;
-    v[1] = float_of(0x00000001u);
-    v[2] = float_of(0x807FFFFFu);
-    ProfileInfo info;
-    info.profile = kProfileFullVector;
-    info.seed = 0x4D49564F46554C4Cull;
-    info.original_dims = 64;
-    info.dimension_mode = DimensionMode::preserve();
-    info.precision = Precision::full32();
-    Bytes id = to_header(info);
-    ASSERT_TRUE(write_payload(v, Precision::full32(), id).has_value());
-    ASSERT_EQ(id.size(), 12u + 256u);
-    EXPECT_EQ(id[2], 0x00);
-    EXPECT_EQ(id[3], 0x40);
-    const std::string text = encode_text(id);
-    EXPECT_EQ(text.substr(0, 2), "0g");
-    EXPECT_TRUE(is_reversible(text));
-
-    const DecodedVector d = decode_to_embedding(text).value();
-    expect_same_bits(d.values, v);
-    EXPECT_EQ(d.seed, 0x46554C4Cu);
-    EXPECT_EQ(d.dimension_mode, ModeKind::Preserve);
-    EXPECT_EQ(d.target_dims, 0);
-    EXPECT_EQ(d.precision, Precision::full32());
-    EXPECT_EQ(d.original_dims, 64);
-    EXPECT_EQ(d.encoded_dims, 64);
-
-    // Dropping the last value's 4 bytes: one value fewer, no error; dropping 1 byte: an error.
-    Bytes shorter(id.begin(), id.end() - 4);
-    EXPECT_EQ(decode_to_embedding(encode_text(shorter)).value().values.size(), 63u);
-    Bytes cut(id.begin(), id.end() - 1);
-    EXPECT_EQ(decode_to_embedding(encode_text(cut)).error().display(), "Invalid base32hex encoding");
-}
 
 TEST(DecodeIdentifier, EveryPrecisionDecodesWhatWasWritten) {
     std::mt19937_64 rng(37);
@@ -531,57 +396,19 @@ TEST(DecodeIdentifier, EveryPrecisionDecodesWhatWasWritten) {
     }
 }
 
-TEST(DecodeIdentifier, BitsUseTheEncodedCount) {
-    Bytes mm;
-    write_full32(Floats{0.0f, 15.0f}, mm);
-    Bytes payload = mm;
-    payload.insert(payload.end(), {0xF0, 0xA0});
-    // Reduce: count from the target (3); codes 15, 0, 10.
-    const DecodedVector r = decode_to_embedding(encode_text(full_vector_id(768, 6, 1, 3, payload))).value();
-    expect_same_bits(r.values, dequantize_values(Codes{15, 0, 10}, 4, 0.0f, 15.0f));
-    EXPECT_EQ(r.values, (Floats{15.0f, 0.0f, 10.0f}));
-    // Preserve: count from the original dims (5); the short area gives code 0 for the rest.
-    const DecodedVector p = decode_to_embedding(encode_text(full_vector_id(5, 6, 0, 3, payload))).value();
-    EXPECT_EQ(p.values, (Floats{15.0f, 0.0f, 10.0f, 0.0f, 0.0f}));
-    EXPECT_EQ(p.target_dims, 3);  // kept as stored
-    EXPECT_EQ(p.encoded_dims, 5);
-    // Common uses the target too.
-    EXPECT_EQ(decode_to_embedding(encode_text(full_vector_id(64, 6, 2, 2, payload))).value().values.size(), 2u);
-}
-
 TEST(DecodeIdentifier, PrecisionCode35IsBitsThirtyThree) {
     Bytes payload;
     write_full32(Floats{0.0f, 8589934592.0f}, payload);
     const Bytes codes = bytes_of_bits(std::string(33, '1') + std::string(7, '0'));
     payload.insert(payload.end(), codes.begin(), codes.end());
-    const DecodedVector d = decode_to_embedding(encode_text(full_vector_id(1, 35, 0, 0, payload))).value();
+    Bytes id = full_vector_id(1, 35, 0, 0, payload);
+    id[0] = 0xF4;  // version bits and the reserved byte are not examined
+    id[1] = 0x77;
+    const DecodedVector d = decode_to_embedding(encode_text(id)).value();
     EXPECT_EQ(d.precision, Precision::bits_of(33));
     ASSERT_EQ(d.values.size(), 1u);
     EXPECT_EQ(d.values[0], 4294967296.0f);  // top bit lost: 0xFFFFFFFF / 2^33 * 2^33
 }
-
-TEST(DecodeIdentifier, VersionBitsAndReservedByteAreIgnored) {
-    Bytes id = full_vector_id(1, 0, 0, 0, Bytes{0x3F, 0x80, 0x00, 0x00});
-    id[0] = 0xF4;
-    id[1] = 0x77;
-    const std::string text = encode_text(id);
-    EXPECT_TRUE(is_reversible(text));
-    EXPECT_EQ(decode_to_embedding(text).value().values, Floats{1.0f});
-}
-
-TEST(DecodeIdentifier, IsReversibleNeverFails) {
-    EXPECT_FALSE(is_reversible(""));
-    EXPECT_FALSE(is_reversible("0"));
-    EXPECT_FALSE(is_reversible("0G"));
-    EXPECT_FALSE(is_reversible("04"));
-    EXPECT_FALSE(is_reversible(encode_text(Bytes{0x01, 0x00})));
-    EXPECT_TRUE(is_reversible(encode_text(Bytes{0x04, 0x00})));
-}
-
-}  // namespace
-}  // namespace mivo::embeddings
-
-namespace {
 
 // Extremes whose distance overflows f32 still quantise and decode to finite
 // values near the originals (plain formulas would give code 0 and NaN).
@@ -589,12 +416,12 @@ TEST(QuantizeOverflowingRange, StaysFinite) {
     const float big = 3.0e38f;
     const std::vector<float> values{-big, 0.0f, big, 1.5e38f};
     for (std::uint8_t bits : {std::uint8_t{8}, std::uint8_t{4}, std::uint8_t{16}}) {
-        auto q = mivo::embeddings::quantize_values(values, bits);
+        auto q = quantize_values(values, bits);
         ASSERT_TRUE(q.has_value());
         const std::uint32_t top = (1u << bits) - 1u;
         EXPECT_EQ(q->codes[0], 0u);
         EXPECT_EQ(q->codes[2], top);
-        const auto back = mivo::embeddings::dequantize_values(q->codes, bits, q->min, q->max);
+        const auto back = dequantize_values(q->codes, bits, q->min, q->max);
         EXPECT_EQ(back[0], -big);
         EXPECT_EQ(back[2], big);
         for (std::size_t i = 0; i < values.size(); ++i) {
@@ -605,3 +432,4 @@ TEST(QuantizeOverflowingRange, StaysFinite) {
 }
 
 }  // namespace
+}  // namespace mivo::embeddings

@@ -11,26 +11,12 @@
 
 #include "embeddings/projection.hpp"
 #include "embeddings/seeded_stream.hpp"
+#include "test_util.hpp"
 
 namespace mivo::embeddings {
 namespace {
 
 constexpr std::uint64_t kFullSeed = 0x4D49564F46554C4Cull;  // "MIVOFULL"
-
-std::uint32_t fbits(float x) { return std::bit_cast<std::uint32_t>(x); }
-
-std::vector<float> sample(std::size_t n, std::uint32_t salt) {
-    std::vector<float> v(n);
-    std::uint64_t x = 0xD1B54A32D192ED03ull ^ salt;
-    for (float& f : v) {
-        x ^= x << 13;
-        x ^= x >> 7;
-        x ^= x << 17;
-        const float mant = static_cast<float>(static_cast<std::int32_t>(x >> 32)) * 0x1p-31f;
-        f = std::ldexp(mant, static_cast<int>(x & 7) - 3);
-    }
-    return v;
-}
 
 // Row r of the d -> t matrix, each entry forced through memory.
 std::vector<float> reference_row(std::uint64_t seed, std::size_t d, std::uint16_t t, std::uint16_t r) {
@@ -68,7 +54,7 @@ class ProjectionAgainstModel : public ::testing::TestWithParam<Shape> {};
 
 TEST_P(ProjectionAgainstModel, EveryOutputBitIdentical) {
     const auto [d, t] = GetParam();
-    const auto v = sample(d, static_cast<std::uint32_t>(d * 31 + t));
+    const Floats v = sample(d, static_cast<std::uint32_t>(d * 31 + t));
     const auto out = project_to_lower_dims(v, t, kFullSeed);
     ASSERT_TRUE(out.has_value());
     ASSERT_EQ(out->size(), t);
@@ -80,39 +66,15 @@ INSTANTIATE_TEST_SUITE_P(Shapes, ProjectionAgainstModel,
                          ::testing::Values(Shape{1, 1}, Shape{64, 1}, Shape{64, 63}, Shape{100, 7}, Shape{768, 16},
                                            Shape{2048, 3}));
 
-TEST(Projection, TargetEqualToSourceIsAcceptedAndMixes) {
-    const auto v = sample(64, 5);
-    const auto out = project_to_lower_dims(v, 64, kFullSeed);
-    ASSERT_TRUE(out.has_value());
-    ASSERT_EQ(out->size(), 64u);
-    int same = 0;
-    for (std::size_t j = 0; j < v.size(); ++j) same += fbits((*out)[j]) == fbits(v[j]);
-    EXPECT_EQ(same, 0);
+TEST(Projection, HigherTargetIsAProjectionError) {
+    for (std::size_t d : {0u, 768u}) {
+        const auto out = project_to_lower_dims(std::vector<float>(d, 1.0f), static_cast<std::uint16_t>(d + 1), kFullSeed);
+        ASSERT_FALSE(out.has_value());
+        EXPECT_EQ(out.error().kind(), ErrorKind::ProjectionError);
+        EXPECT_EQ(out.error().display(), "Projection error: Cannot project to higher dimensions: " + std::to_string(d) +
+                                             " -> " + std::to_string(d + 1));
+    }
 }
-
-struct Refusal {
-    std::size_t d;
-    std::uint16_t t;
-    std::string display;
-};
-
-class ProjectionRefusal : public ::testing::TestWithParam<Refusal> {};
-
-TEST_P(ProjectionRefusal, HigherTargetIsAProjectionError) {
-    const auto& p = GetParam();
-    const std::vector<float> v(p.d, 1.0f);
-    const auto out = project_to_lower_dims(v, p.t, kFullSeed);
-    ASSERT_FALSE(out.has_value());
-    EXPECT_EQ(out.error().kind(), ErrorKind::ProjectionError);
-    EXPECT_EQ(out.error().display(), p.display);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ProjectionRefusal,
-    ::testing::Values(Refusal{64, 65, "Projection error: Cannot project to higher dimensions: 64 -> 65"},
-                      Refusal{768, 769, "Projection error: Cannot project to higher dimensions: 768 -> 769"},
-                      Refusal{2048, 2049, "Projection error: Cannot project to higher dimensions: 2048 -> 2049"},
-                      Refusal{0, 1, "Projection error: Cannot project to higher dimensions: 0 -> 1"}));
 
 // The accumulator starts at -0.0: for a single +0.0 input the output is
 // -0.0 exactly when the row's entry is negative, and for -0.0 input exactly
@@ -132,44 +94,6 @@ TEST(Projection, AccumulatorStartsAtNegativeZero) {
     EXPECT_GT(neg_seen, 0);
     EXPECT_GT(pos_seen, 0);
 
-    // Zeros of a longer input: any +0.0 product turns the sum into +0.0.
-    const std::vector<float> zeros(64, 0.0f);
-    const auto out = project_to_lower_dims(zeros, 8, kFullSeed);
-    ASSERT_TRUE(out);
-    for (std::uint16_t r = 0; r < 8; ++r) {
-        const auto row = reference_row(kFullSeed, 64, 8, r);
-        bool any_positive = false;
-        for (float e : row) any_positive |= e > 0.0f;
-        EXPECT_EQ(fbits((*out)[r]), any_positive ? 0u : 0x80000000u);
-    }
-}
-
-// Both counts are part of the row keys: other t or other d, other matrix.
-TEST(Projection, DifferentShapesUseUnrelatedMatrices) {
-    const auto v = sample(768, 8);
-    const auto a = project_to_lower_dims(v, 128, kFullSeed);
-    const auto b = project_to_lower_dims(v, 256, kFullSeed);
-    auto padded = v;
-    padded.resize(2048, 0.0f);
-    const auto c = project_to_lower_dims(padded, 128, kFullSeed);
-    ASSERT_TRUE(a && b && c);
-    const float scale_ratio = std::sqrt(256.0f) / std::sqrt(128.0f);
-    int same_ab = 0, same_ac = 0;
-    for (std::size_t r = 0; r < 128; ++r) {
-        // Not even the same row up to the scale.
-        same_ab += std::fabs((*a)[r] - (*b)[r] * scale_ratio) <= 1e-3f * std::fabs((*a)[r]);
-        same_ac += fbits((*a)[r]) == fbits((*c)[r]);
-    }
-    EXPECT_EQ(same_ab, 0);
-    EXPECT_EQ(same_ac, 0);
-    // Same seed, d and t: same matrix; another seed: another matrix.
-    const auto again = project_to_lower_dims(v, 128, kFullSeed);
-    const auto other = project_to_lower_dims(v, 128, kFullSeed + 1);
-    ASSERT_TRUE(again && other);
-    EXPECT_EQ(*again, *a);
-    int same_seed = 0;
-    for (std::size_t r = 0; r < 128; ++r) same_seed += fbits((*a)[r]) == fbits((*other)[r]);
-    EXPECT_EQ(same_seed, 0);
 }
 
 // Inputs near the f32 maximum overflow: with t = 1 the scale is 1 and any

@@ -2,7 +2,6 @@
 // dot product, the byte form, and the properties identifiers rely on.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -11,29 +10,12 @@
 
 #include "embeddings/seeded_stream.hpp"
 #include "embeddings/vector_simhash.hpp"
+#include "test_util.hpp"
 
 namespace mivo::embeddings {
 namespace {
 
 constexpr std::uint64_t kSimSeed = 0x4D49564F53494D48ull;  // "MIVOSIMH"
-
-std::uint32_t fbits(float x) { return std::bit_cast<std::uint32_t>(x); }
-
-// Deterministic test data spanning several orders of magnitude, so that any
-// change in rounding or summation order shows in the accumulator bits.
-std::vector<float> sample(std::size_t n, std::uint32_t salt) {
-    std::vector<float> v(n);
-    std::uint64_t x = 0x9E3779B97F4A7C15ull ^ salt;
-    for (float& f : v) {
-        x ^= x << 13;
-        x ^= x >> 7;
-        x ^= x << 17;
-        const float mant = static_cast<float>(static_cast<std::int32_t>(x >> 32)) * 0x1p-31f;
-        const int e = static_cast<int>(x & 7) - 3;
-        f = std::ldexp(mant, e);
-    }
-    return v;
-}
 
 // Slow model of one hyperplane: every f32 step forced through memory.
 float reference_dot(std::span<const float> v, std::uint64_t seed, std::uint8_t h) {
@@ -53,20 +35,6 @@ u128 reference_hash(std::span<const float> v, std::uint64_t seed) {
     for (unsigned h = 0; h < 128; ++h)
         if (reference_dot(v, seed, static_cast<std::uint8_t>(h)) > 0.0f) out |= static_cast<u128>(1) << h;
     return out;
-}
-
-// Unit length in f32: s = -0.0; s += v*v in order; r = sqrtf(s); v / r.
-std::vector<float> normalised(std::vector<float> v) {
-    volatile float s = -0.0f;
-    for (float x : v) {
-        volatile float p = x * x;
-        s = s + p;
-    }
-    if (s > 0.0f) {
-        const float r = std::sqrt(static_cast<float>(s));
-        for (float& x : v) x = x / r;
-    }
-    return v;
 }
 
 // ---------------------------------------------------------------------------
@@ -101,19 +69,6 @@ TEST(Simhash, EmptyAndAllZeroGiveZero) {
     EXPECT_EQ(fbits(simhash_hyperplane_dot(neg_zeros, kSimSeed, 5)), 0u);
 }
 
-TEST(Simhash, OnlyStrictlyPositiveDotsSetBits) {
-    // One value: the sign of the first deviate of each hyperplane decides.
-    const std::vector<float> one = {1.0f};
-    const u128 h = simhash_128(one, kSimSeed);
-    for (unsigned k = 0; k < 128; ++k) {
-        SeededStream s = SeededStream::for_hyperplane(kSimSeed, static_cast<std::uint8_t>(k));
-        const bool positive = static_cast<float>(s.standard_normal()) > 0.0f;
-        EXPECT_EQ(((h >> k) & 1) == 1, positive) << "h " << k;
-    }
-    // Negating the vector flips every bit (no dot product is exactly zero here).
-    EXPECT_TRUE(simhash_128(std::vector<float>{-1.0f}, kSimSeed) == ~h);
-}
-
 TEST(Simhash, NanDotSetsNoBit) {
     const std::vector<float> v = {std::numeric_limits<float>::quiet_NaN(), 1.0f};
     EXPECT_TRUE(simhash_128(v, kSimSeed) == 0);
@@ -145,36 +100,6 @@ TEST_P(SeedBytes, FlippingAnyByteGivesADifferentHash) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Bytes, SeedBytes, ::testing::Range(0, 8));
-
-TEST(Simhash, ScaledVectorHashesAlikeAfterNormalisation) {
-    const auto v = sample(768, 21);
-    std::vector<float> twice(v.size());
-    for (std::size_t j = 0; j < v.size(); ++j) twice[j] = 2.0f * v[j];
-    const auto a = normalised(v);
-    const auto b = normalised(twice);
-    for (std::size_t j = 0; j < a.size(); ++j) ASSERT_EQ(fbits(a[j]), fbits(b[j])) << j;
-    EXPECT_TRUE(simhash_128(a, kSimSeed) == simhash_128(b, kSimSeed));
-    // Scaling by a positive factor never changes the sign of a dot product.
-    EXPECT_TRUE(simhash_128(v, kSimSeed) == simhash_128(a, kSimSeed));
-}
-
-struct ByteForm {
-    u128 value;
-    std::array<std::uint8_t, 16> bytes;
-};
-
-class SimhashBytes : public ::testing::TestWithParam<ByteForm> {};
-
-TEST_P(SimhashBytes, BigEndian) { EXPECT_EQ(simhash_to_bytes(GetParam().value), GetParam().bytes); }
-
-INSTANTIATE_TEST_SUITE_P(
-    Values, SimhashBytes,
-    ::testing::Values(ByteForm{0, {}}, ByteForm{1, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}},
-                      ByteForm{static_cast<u128>(1) << 127, {0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
-                      // Hyperplane 9 sits in byte 14 at bit 1.
-                      ByteForm{static_cast<u128>(1) << 9, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x02, 0}},
-                      ByteForm{(static_cast<u128>(0x0102030405060708ull) << 64) | 0x090A0B0C0D0E0F10ull,
-                               {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}}));
 
 }  // namespace
 }  // namespace mivo::embeddings

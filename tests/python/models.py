@@ -1,32 +1,13 @@
-"""Straightforward reference models and random test data for the differential tests."""
-
-ALPHABETS = {
-    "ascii": "abcdefghij ABC.,-",
-    "latin": "aeiouàéîõüçñßÆø",
-    "combining": "ae\u0301\u0300\u0308o",
-    "cjk": "日本語中文字漢",
-    "emoji": "\U0001F600\U0001F601\U0001F680a",
-    "greek": "αβγσςΣΟΔ ",
-    "mixed": "ab é\u0301日\U0001F600ΣİßI\u00a0\u200b\ufeff\u3000x",
-}
-
-
-def random_text(rng, alphabet, length):
-    chars = ALPHABETS[alphabet]
-    return "".join(rng.choice(chars) for _ in range(length))
-
-
-# ---------------------------------------------------------------- identifiers
-#
-# Independent models of the identifier text form, the full-vector header and
-# the payload formulas, written plainly in Python / NumPy. They build crafted
-# identifiers for the decoders and predict what the encoders must produce.
+"""Straightforward reference models of the identifier text form, the
+full-vector header and the payload formulas, written plainly in Python /
+NumPy, and helpers shared by the embedding tests."""
 
 import base64
 import math
 import struct
 
 import numpy as np
+import pytest
 
 F32_MAX = float(np.finfo(np.float32).max)
 
@@ -38,7 +19,37 @@ SEED_WORDS = {  # the low 32 bits of each full-vector seed, as stored
     "cross": 0x58444949,  # "XDII"
 }
 PRECISION_CODES = {"Full32": 0, "Half16": 1, "Quant8": 2}
-MODE_CODES = {"Preserve": 0, "Reduce": 1, "Common": 2}
+
+
+def vec(n, seed):
+    return np.random.default_rng(seed).standard_normal(n).astype(np.float32)
+
+
+def bits_of(a):
+    return np.asarray(a, np.float32).view(np.uint32)
+
+
+def raises(call, exc=ValueError):
+    """The message of the exception of exactly type exc that call raises."""
+    with pytest.raises(exc) as info:
+        call()
+    assert type(info.value) is exc
+    return str(info.value)
+
+
+def metadata(precision, mode, encoded, original=768, bits=None):
+    """get_metadata's dictionary, keys in their order."""
+    meta = {
+        "original_dims": original,
+        "encoded_dims": encoded,
+        "is_lossless": precision == "Full32" and mode == "Preserve",
+        "has_dimension_reduction": encoded < original,
+    }
+    if precision == "Bits":
+        meta["precision_bits"] = bits
+    meta["precision"] = precision
+    meta["dimension_mode"] = mode
+    return meta
 
 
 def b32(data):
@@ -88,23 +99,6 @@ def pack_codes(codes, bits):
     return (acc << pad).to_bytes((total + pad) // 8, "big")
 
 
-def unpack_codes(area, bits, count):
-    """Reads count codes of `bits` bits; a code cut by the end of the area keeps
-    the bits read so far, a code starting beyond it is 0. Gathered in 32 bits."""
-    codes = []
-    for i in range(count):
-        s, left, code = i * bits, bits, 0
-        while left and s // 8 < len(area):
-            avail = 8 - s % 8
-            take = min(avail, left)
-            chunk = (area[s // 8] >> (avail - take)) & ((1 << take) - 1)
-            code = ((code << take) | chunk) & 0xFFFFFFFF
-            s += take
-            left -= take
-        codes.append(code)
-    return codes
-
-
 def f32(x):
     return np.float32(x)
 
@@ -150,24 +144,6 @@ def dequantize_model(codes, bits, lo, hi):
     return ((c / maxq) * span + lo).astype(np.float32)
 
 
-def half_bits_to_f32_bits(h):
-    """Exact widening of a binary16 pattern; NaNs keep sign and payload (moved
-    to the top of the mantissa) and come out quiet."""
-    sign = (h >> 15) << 31
-    exp, man = (h >> 10) & 0x1F, h & 0x3FF
-    if exp == 0x1F:
-        return sign | 0x7F800000 | (man << 13) | (0x400000 if man else 0)
-    if exp == 0:
-        if man == 0:
-            return sign
-        e = 127 - 14
-        while not man & 0x400:
-            man <<= 1
-            e -= 1
-        return sign | (e << 23) | ((man & 0x3FF) << 13)
-    return sign | ((exp - 15 + 127) << 23) | (man << 13)
-
-
 def normalize_model(values):
     """Unit length in f32: sequential sum of squares from -0.0, sqrt, divide."""
     v = np.asarray(values, np.float32)
@@ -207,20 +183,3 @@ def ladder_model(d, retention):
         return ("Half16", "Reduce", d16, "compressed") if d16 < d else ("Half16", "Preserve", d, "compressed")
     d8 = saturate_u16(roundf(np.float32(budget * np.float32(0.125))))
     return ("Quant8", "Reduce", max(d8, 1), "compressed") if d8 < d else ("Quant8", "Preserve", d, "compressed")
-
-
-def budget_model(d, max_chars):
-    """(precision, bits, mode, target, seed) chosen by the length budget search."""
-    if max_chars <= 20:
-        return ("Bits", 1, "Reduce", 1, "max_length")
-    budget = min(5 * (max_chars - 20), 2**64 - 1)
-    if budget // d >= 32:
-        return ("Full32", None, "Preserve", d, "lossless")
-    for precision, bits in [("Full32", 32), ("Half16", 16), ("Quant8", 8), ("Bits", 4), ("Bits", 2), ("Bits", 1)]:
-        k = budget // bits
-        b = bits if precision == "Bits" else None
-        if k >= d:
-            return (precision, b, "Preserve", d, "max_length")
-        if k >= 16:
-            return (precision, b, "Reduce", k, "max_length")
-    return ("Bits", 1, "Reduce", max(budget, 1), "max_length")

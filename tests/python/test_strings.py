@@ -1,10 +1,9 @@
 """Jaro, Jaro-Winkler, OSA, Hamming, best match and the candidate searches:
 exact values, differential tests against the Python models, metric
-properties, argument refusals and docstrings."""
+properties and the candidate list conversion."""
 
 from __future__ import annotations
 
-import doctest
 import math
 import pathlib
 import random
@@ -28,105 +27,69 @@ def pairs(count: int, seed: int, max_len: int = 12) -> list[tuple[str, str]]:
     return out
 
 
-SHORT_PAIRS = pairs(1500, SEED)
+def equal_length_pairs(count: int, seed: int) -> list[tuple[str, str]]:
+    # Equal lengths exercise Hamming's counting branch and Jaro's widest windows.
+    rng = random.Random(seed)
+    texts = [model.random_text(rng, 70) for _ in range(count)]
+    return [(a, "".join(c if rng.random() < 0.7 else rng.choice(model.ALPHABETS["greek"]) for c in a)) for a in texts]
+
+
 # Beyond 64 code points the metrics take their general paths.
-LONG_PAIRS = pairs(40, SEED + 1, max_len=150)
+PAIRS = pairs(800, SEED) + pairs(40, SEED + 1, max_len=150) + equal_length_pairs(250, SEED + 2)
 
 # ------------------------------------------------------------- exact values
 
 
 @pytest.mark.parametrize(
-    "a, b, expected",
+    "a, b, jaro, jaro_winkler",
     [
-        ("martha", "marhta", 0.9444444444444445),
-        ("", "", 1.0),
-        ("a", "", 0.0),
-        ("", "a", 0.0),
-        ("ab", "ba", 0.0),
-        ("abcxyz", "bcaxyz", 0.9444444444444445),
-        ("MARTHA", "martha", 0.0),
-        ("hello", "world", 0.4666666666666666),
-        ("a", "ab", 0.8333333333333334),
+        ("martha", "marhta", 0.9444444444444445, 0.9611111111111111),
+        ("", "", 1.0, 1.0),
+        ("a", "", 0.0, 0.0),
+        ("", "a", 0.0, 0.0),
+        ("ab", "ba", 0.0, 0.0),
+        ("abcxyz", "bcaxyz", 0.9444444444444445, 0.9444444444444445),
+        ("MARTHA", "martha", 0.0, 0.0),
+        ("hello", "world", 0.4666666666666666, 0.4666666666666666),
+        ("a", "ab", 0.8333333333333334, 0.8500000000000001),
+        ("dwayne", "duane", None, 0.8400000000000001),
+        ("dixon", "dicksonx", None, 0.8133333333333332),
+        ("abcdefgh", "abcdefgx", None, 0.95),
     ],
 )
-def test_jaro_values(a, b, expected):
-    assert mivo.jaro(a, b) == expected
+def test_jaro_values(a, b, jaro, jaro_winkler):
+    assert jaro is None or mivo.jaro(a, b) == jaro
+    assert mivo.jaro_winkler(a, b) == jaro_winkler
 
 
 @pytest.mark.parametrize(
-    "a, b, expected",
+    "a, b, osa, hamming",
     [
-        ("martha", "marhta", 0.9611111111111111),
-        ("", "", 1.0),
-        ("hello", "world", 0.4666666666666666),
-        ("dwayne", "duane", 0.8400000000000001),
-        ("dixon", "dicksonx", 0.8133333333333332),
-        ("abcdefgh", "abcdefgx", 0.95),
-        ("a", "ab", 0.8500000000000001),
+        ("ca", "ac", 1, 2),
+        ("abcd", "acbd", 1, 2),
+        ("abcdef", "badcfe", 3, 6),
+        ("ca", "abc", 3, None),
+        ("kitten", "sitting", 3, None),
+        ("karolin", "kathrin", 3, 3),
+        ("", "", 0, 0),
+        ("abc", "", 3, None),
+        ("héllo", "hello", 1, 1),
+        ("e\u0301", "e", 1, None),
+        ("😀🎉", "🎉😀", 1, 2),
     ],
 )
-def test_jaro_winkler_values(a, b, expected):
-    assert mivo.jaro_winkler(a, b) == expected
+def test_osa_and_hamming_values(a, b, osa, hamming):
+    assert mivo.osa_distance(a, b) == osa
+    assert mivo.hamming(a, b) == hamming
 
 
-def test_jaro_winkler_below_threshold_is_unchanged():
-    assert mivo.jaro_winkler("hello", "world") == mivo.jaro("hello", "world")
-
-
-@pytest.mark.parametrize(
-    "a, b, expected",
-    [
-        ("ca", "ac", 1),
-        ("abcd", "acbd", 1),
-        ("abcdef", "badcfe", 3),
-        ("ca", "abc", 3),
-        ("kitten", "sitting", 3),
-        ("", "", 0),
-        ("", "abc", 3),
-        ("abc", "", 3),
-        ("héllo", "hello", 1),
-        ("😀🎉", "🎉😀", 1),
-    ],
-)
-def test_osa_values(a, b, expected):
-    assert mivo.osa_distance(a, b) == expected
-
-
-def test_osa_transposition_beats_levenshtein():
-    assert mivo.levenshtein("ca", "ac") == 2 and mivo.osa_distance("ca", "ac") == 1
-
-
-@pytest.mark.parametrize(
-    "a, b, expected",
-    [
-        ("karolin", "kathrin", 3),
-        ("hello", "world!", None),
-        ("", "", 0),
-        ("héllo", "hello", 1),
-        ("e\u0301", "e", None),
-        ("😀", "😁", 1),
-    ],
-)
-def test_hamming_values(a, b, expected):
-    assert mivo.hamming(a, b) == expected
-
-
-@pytest.mark.parametrize(
-    "a, b, expected",
-    [("hello", "hallo", 0.88), ("", "", 1.0), ("abc", "", 0.0), ("", "abc", 0.0)],
-)
+@pytest.mark.parametrize("a, b, expected", [("hello", "hallo", 0.88), ("", "", 1.0), ("abc", "", 0.0), ("", "abc", 0.0)])
 def test_best_match_values(a, b, expected):
     assert mivo.best_match(a, b) == expected
 
 
 def test_find_best_match_last_of_equal_scores_wins():
-    assert mivo.find_best_match("app", ["apple", "application", "apply"]) == {
-        "index": 2,
-        "score": 0.9066666666666667,
-    }
-
-
-def test_find_best_match_empty_list():
+    assert mivo.find_best_match("app", ["apple", "application", "apply"]) == {"index": 2, "score": 0.9066666666666667}
     assert mivo.find_best_match("x", []) == {"index": 0, "score": 0.0}
 
 
@@ -142,7 +105,7 @@ def test_find_matches_above_threshold_keeps_equal_scores():
 
 @pytest.mark.parametrize(
     "threshold, expected_indices",
-    [(0.0, [0, 1, 2, 3]), (1.0000001, []), (math.nan, []), (-math.inf, [0, 1, 2, 3]), (1, [])],
+    [(0.0, [0, 1, 2, 3]), (1.0000001, []), (math.nan, []), (-math.inf, [0, 1, 2, 3]), (True, [])],
 )
 def test_find_matches_threshold_bounds(threshold, expected_indices):
     got = mivo.find_matches_above_threshold("app", ["apple", "application", "apply", "banana"], threshold)
@@ -162,18 +125,7 @@ def test_records_list_index_then_score():
 @pytest.mark.parametrize("name", ["jaro", "jaro_winkler", "osa_distance", "hamming", "best_match"])
 def test_pairwise_against_model(name):
     ours, theirs = getattr(mivo, name), getattr(model, name)
-    for a, b in SHORT_PAIRS + LONG_PAIRS:
-        assert ours(a, b) == theirs(a, b), (a, b)
-
-
-@pytest.mark.parametrize("name", ["jaro", "jaro_winkler", "hamming", "best_match"])
-def test_pairwise_equal_length_pairs(name):
-    # Equal lengths exercise Hamming's counting branch and Jaro's widest windows.
-    rng = random.Random(SEED + 2)
-    ours, theirs = getattr(mivo, name), getattr(model, name)
-    for _ in range(500):
-        a = model.random_text(rng, 70)
-        b = "".join(c if rng.random() < 0.7 else rng.choice(model.ALPHABETS["greek"]) for c in a)
+    for a, b in PAIRS:
         assert ours(a, b) == theirs(a, b), (a, b)
 
 
@@ -182,7 +134,7 @@ def test_small_alphabets_long_strings(alphabet):
     # Many repeats of few characters stress the greedy matching on both the
     # word-sized (up to 64) and the general path.
     rng = random.Random(SEED + 6)
-    for _ in range(60):
+    for _ in range(40):
         a = "".join(rng.choice(alphabet) for _ in range(rng.randint(1, 140)))
         b = "".join(rng.choice(alphabet) for _ in range(rng.randint(1, 140)))
         assert mivo.jaro(a, b) == model.jaro(a, b), (a, b)
@@ -218,7 +170,7 @@ def dictionary_words(count: int) -> list[str]:
     return random.Random(SEED).sample(words, count)
 
 
-@pytest.mark.parametrize("query", ["aplication", "zebbra", "Ωmega", "colour"])
+@pytest.mark.parametrize("query", ["aplication", "Ωmega", "colour"])
 def test_search_over_words_against_model(query):
     # Many candidates of many lengths: those that cannot reach the best score
     # so far (or the threshold) are passed over, which must not change results.
@@ -230,23 +182,18 @@ def test_search_over_words_against_model(query):
         )
 
 
-def test_search_scores_equal_pairwise_best_match():
-    rng = random.Random(SEED + 4)
-    query = "ΟΔΟΣ straße"
-    candidates = [model.random_text(rng, 14) for _ in range(300)] + [query.lower(), query]
-    got = mivo.find_matches_above_threshold(query, candidates, 0.0)
-    assert [r["score"] for r in got] == [mivo.best_match(query, c) for c in candidates]
-
-
 # ------------------------------------------------------- metric properties
 
 
-def test_symmetry():
-    for a, b in SHORT_PAIRS + LONG_PAIRS:
-        assert mivo.levenshtein(a, b) == mivo.levenshtein(b, a)
-        assert mivo.jaro(a, b) == mivo.jaro(b, a)
-        assert mivo.hamming(a, b) == mivo.hamming(b, a)
-        assert mivo.osa_distance(a, b) == mivo.osa_distance(b, a)
+def test_symmetry_bounds_and_identity():
+    for a, b in PAIRS:
+        for name in ("levenshtein", "osa_distance", "hamming", "jaro"):
+            assert getattr(mivo, name)(a, b) == getattr(mivo, name)(b, a), (name, a, b)
+        for name in ("jaro", "jaro_winkler", "best_match", "normalized_levenshtein"):
+            assert 0.0 <= getattr(mivo, name)(a, b) <= 1.0
+        assert (mivo.normalized_levenshtein(a, b) == 1.0) == (a == b)
+        assert mivo.jaro(a, a) == mivo.jaro_winkler(a, a) == mivo.best_match(a, a) == 1.0
+        assert mivo.osa_distance(a, a) == mivo.hamming(a, a) == mivo.levenshtein(a, a) == 0
 
 
 def test_levenshtein_triangle_inequality():
@@ -257,64 +204,22 @@ def test_levenshtein_triangle_inequality():
         assert mivo.levenshtein(a, c) <= mivo.levenshtein(a, b) + mivo.levenshtein(b, c)
 
 
-def test_osa_bounded_by_levenshtein():
-    for a, b in SHORT_PAIRS:
-        assert mivo.osa_distance(a, b) <= mivo.levenshtein(a, b)
-
-
-@pytest.mark.parametrize("name", ["jaro", "jaro_winkler", "best_match", "normalized_levenshtein"])
-def test_scores_within_unit_interval(name):
-    fn = getattr(mivo, name)
-    for a, b in SHORT_PAIRS + LONG_PAIRS:
-        s = fn(a, b)
-        assert 0.0 <= s <= 1.0
-        assert (s == 1.0) == (a == b) or name != "normalized_levenshtein"
-
-
-def test_identity_scores_one():
-    for a, _ in SHORT_PAIRS[:200]:
-        assert mivo.jaro(a, a) == mivo.jaro_winkler(a, a) == mivo.best_match(a, a) == 1.0
-        assert mivo.osa_distance(a, a) == mivo.hamming(a, a) == 0
-
-
 # ----------------------------------------------------------------- refusals
 
 
-TWO_STRING_FUNCTIONS = ["jaro", "jaro_winkler", "hamming", "osa_distance", "best_match"]
-
-
-@pytest.mark.parametrize("name", TWO_STRING_FUNCTIONS)
-def test_two_string_functions_refuse_non_str(name):
-    fn = getattr(mivo, name)
-    with pytest.raises(TypeError, match=r"^argument 'a': 'int' object cannot be cast as 'str'$"):
-        fn(1, "a")
-    with pytest.raises(TypeError, match=r"^argument 'b': 'bytes' object cannot be cast as 'str'$"):
-        fn("a", b"a")
-    with pytest.raises(TypeError, match=rf"^{name}\(\) missing 1 required positional argument: 'b'$"):
-        fn("a")
-    with pytest.raises(TypeError, match=rf"^{name}\(\) takes 2 positional arguments but 3 were given$"):
-        fn("a", "b", "c")
-    with pytest.raises(UnicodeEncodeError):
-        fn("\ud800", "a")
-    assert fn(a="abc", b="abd") == fn("abc", "abd")
-
-
-@pytest.mark.parametrize("fn", ["find_best_match", "find_matches_above_threshold"])
 @pytest.mark.parametrize(
-    "candidates, error, message",
+    "candidates, message",
     [
-        ("abc", TypeError, "argument 'candidates': Can't extract `str` to `Vec`"),
-        ({"x"}, TypeError, "argument 'candidates': 'set' object cannot be cast as 'Sequence'"),
-        ({"x": 1}, TypeError, "argument 'candidates': 'dict' object cannot be cast as 'Sequence'"),
-        ((c for c in "ab"), TypeError, "argument 'candidates': 'generator' object cannot be cast as 'Sequence'"),
-        (["a", 1], TypeError, "argument 'candidates': 'int' object cannot be cast as 'str'"),
-        (5, TypeError, "argument 'candidates': 'int' object cannot be cast as 'Sequence'"),
+        ("abc", "argument 'candidates': Can't extract `str` to `Vec`"),
+        ({"x"}, "argument 'candidates': 'set' object cannot be cast as 'Sequence'"),
+        ({"x": 1}, "argument 'candidates': 'dict' object cannot be cast as 'Sequence'"),
+        ((c for c in "ab"), "argument 'candidates': 'generator' object cannot be cast as 'Sequence'"),
+        (["a", 1], "argument 'candidates': 'int' object cannot be cast as 'str'"),
     ],
 )
-def test_candidate_list_refusals(fn, candidates, error, message):
-    args = ("a", candidates) if fn == "find_best_match" else ("a", candidates, 0.5)
-    with pytest.raises(error) as info:
-        getattr(mivo, fn)(*args)
+def test_candidate_list_refusals(candidates, message):
+    with pytest.raises(TypeError) as info:
+        mivo.find_matches_above_threshold("a", candidates, 0.5)
     assert str(info.value) == message
 
 
@@ -336,71 +241,7 @@ def test_candidate_sequences_accepted():
 
 def test_threshold_conversion():
     assert len(mivo.find_matches_above_threshold("a", ["a", "b"], 1)) == 1
-    assert len(mivo.find_matches_above_threshold("a", ["a", "b"], True)) == 1
     with pytest.raises(TypeError, match=r"^argument 'threshold': must be real number, not str$"):
         mivo.find_matches_above_threshold("a", ["a"], "x")
-    with pytest.raises(TypeError, match=r"^argument 'query': 'NoneType' object cannot be cast as 'str'$"):
-        mivo.find_best_match(None, ["a"])
-
-
-def test_conversion_order_first_failure_wins():
-    with pytest.raises(TypeError, match=r"^argument 'candidates'"):
+    with pytest.raises(TypeError, match=r"^argument 'candidates'"):  # the first failure wins
         mivo.find_matches_above_threshold("a", "abc", "x")
-
-
-# --------------------------------------------------------------- docstrings
-
-SUMMARIES = {
-    "jaro": ("jaro(a, b)", "Compute the Jaro similarity between two strings."),
-    "jaro_winkler": ("jaro_winkler(a, b)", "Compute the Jaro-Winkler similarity between two strings."),
-    "hamming": ("hamming(a, b)", "Compute the Hamming distance between two strings."),
-    "osa_distance": (
-        "osa_distance(a, b)",
-        "Compute the OSA (Optimal String Alignment) distance between two strings.",
-    ),
-    "best_match": ("best_match(a, b)", "Compute the best matching similarity between two strings."),
-    "find_best_match": (
-        "find_best_match(query, candidates)",
-        "Find the best match for a query string in a list of candidates.",
-    ),
-    "find_matches_above_threshold": (
-        "find_matches_above_threshold(query, candidates, threshold)",
-        "Find all matches above a threshold score.",
-    ),
-    "levenshtein_with_opts": ("levenshtein_with_opts(a, b, opts)", "Compute Levenshtein distance with custom options."),
-    "simhash": ("simhash(text)", "Compute the SimHash fingerprint of a string."),
-    "simhash_distance": ("simhash_distance(hash1, hash2)", "Compute the Hamming distance between two SimHash values."),
-    "simhash_similarity": (
-        "simhash_similarity(a, b)",
-        "Compute the normalized SimHash similarity between two strings.",
-    ),
-    "find_similar_hashes": (
-        "find_similar_hashes(query_hash, candidate_hashes, max_distance)",
-        "Find all hashes within a given distance threshold.",
-    ),
-    "SimilarityOpts": (
-        "SimilarityOpts(case_sensitive=True, trim_whitespace=False, prefix_scale=0.1)",
-        "Options for configuring string similarity algorithms.",
-    ),
-}
-
-
-@pytest.mark.parametrize("name", sorted(SUMMARIES))
-def test_docstring_layout(name):
-    signature, summary = SUMMARIES[name]
-    obj = getattr(mivo, name)
-    assert name + obj.__text_signature__ == signature
-    doc = obj.__doc__
-    assert doc.split("\n\n")[0] == summary
-    for section in ("Args:", "Returns:" if name != "SimilarityOpts" else "Args:", "Example:"):
-        assert "\n" + section + "\n" in doc
-
-
-@pytest.mark.parametrize("name", sorted(SUMMARIES))
-def test_docstring_examples_run(name):
-    obj = getattr(mivo, name)
-    test = doctest.DocTestParser().get_doctest(obj.__doc__, {"mivo": mivo}, name, None, 0)
-    assert test.examples, "no example"
-    runner = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS)
-    runner.run(test, out=lambda s: None)
-    assert runner.failures == 0, runner.summarize(verbose=False)

@@ -1,17 +1,12 @@
-"""Lowercasing and white-space trimming, checked against Python's own
-str.lower() over every code point and through whole strings with the
-Final_Sigma contexts, using only the module's public functions.
+"""Lowercasing and white-space trimming against Python's own str.lower() over
+every code point, through the module's public functions.
 
-Oracles:
-* simhash of a single code point is the FNV-1a hash of its lowercase form
-  (each scalar value of a text of one or two scalar values is a token), so
-  simhash(chr(c)) pins the lowercase mapping of every code point.
-* levenshtein_with_opts(s, s.lower(), case-insensitive) == 0 says that the
-  module lowers s and s.lower() to the same text; s.lower() holds no capital
-  sigma and is its own lowercase form, and its code points are lowered as
-  Python does (first oracle), so the module's lowercase form of s is exactly
-  s.lower(). Strings built around a capital sigma then pin Cased and
-  Case_Ignorable for every code point, in both scanning directions.
+Oracles: simhash of a single code point is the FNV-1a hash of its lowercase
+form, which pins the mapping of every code point. levenshtein_with_opts(s,
+s.lower(), case-insensitive) == 0 then says the module lowers s exactly to
+s.lower() (which holds no capital sigma and lowers to itself), so strings built
+around a capital sigma pin Cased and Case_Ignorable of every code point, in
+both scanning directions.
 """
 
 from __future__ import annotations
@@ -148,29 +143,8 @@ def test_final_sigma_context_of_every_code_point():
 
 @pytest.mark.parametrize(
     "text",
-    [
-        "ΟΔΟΣ",
-        "Σ",
-        "ΣΣ",
-        "ΑΣΣ",
-        "ΑΣ.Σ",
-        "Α'Σ'",
-        "Α\u0301Σ\u0301",
-        "Α\u0345Σ",
-        "ΑΣ\u0345",
-        "\u02b0Σ",
-        "Σ\u02b0",
-        "1Σ",
-        "ΑΣ1",
-        "ΑΣ\u200bΒ",
-        "ΑΣ\u00adΒ",
-        "ὈΔΥΣΣΕΎΣ",
-        "ΌΣΟΣ ΜΟΝΟΣ. ΣΑΣ",
-        "İSTANBUL ıi Iİ",
-        "STRASSE straße ẞ",
-        "𐐀𐐁 𝐀",
-        "ǅǄǆ ῼ",
-    ],
+    ["ΟΔΟΣ", "Σ", "ΣΣ", "ΑΣΣ", "ΑΣ.Σ", "Α'Σ'", "Α\u0301Σ\u0301", "Α\u0345Σ", "ΑΣ\u0345", "\u02b0Σ", "Σ\u02b0", "1Σ",
+     "ΑΣ1", "ΑΣ\u00adΒ", "ὈΔΥΣΣΕΎΣ", "ΌΣΟΣ ΜΟΝΟΣ. ΣΑΣ", "İSTANBUL ıi Iİ", "STRASSE straße ẞ", "𐐀𐐁 𝐀", "ǅǄǆ ῼ"],
 )
 def test_lowercase_whole_strings(text):
     assert lowers_like_python(text)
@@ -179,15 +153,10 @@ def test_lowercase_whole_strings(text):
 
 def test_lowercase_random_strings():
     rng = random.Random(77)
-    for _ in range(1500):
+    for _ in range(1000):
         text = model.random_text(rng, 24)
         assert lowers_like_python(text), text
-
-
-def test_lowercase_long_text():
-    rng = random.Random(78)
-    text = "".join(model.random_text(rng, 40) for _ in range(2000))
-    assert lowers_like_python(text)
+    assert lowers_like_python("".join(model.random_text(rng, 40) for _ in range(2000)))
 
 
 @pytest.mark.parametrize(
@@ -197,30 +166,16 @@ def test_lowercase_long_text():
         ("  HELLO  ", "hello", mivo.SimilarityOpts(trim_whitespace=True), 5),
         ("  HELLO  ", "hello", mivo.SimilarityOpts(case_sensitive=False), 4),
         ("  HELLO  ", "hello", mivo.SimilarityOpts(), 9),
-        ("a  b", "a b", mivo.SimilarityOpts(trim_whitespace=True), 1),
-        ("\u00a0x\u3000", "x", mivo.SimilarityOpts(trim_whitespace=True), 0),
-        ("\u200bx", "x", mivo.SimilarityOpts(trim_whitespace=True), 1),
         ("STRASSE", "straße", mivo.SimilarityOpts(case_sensitive=False), 2),
         ("\u0130", "i", mivo.SimilarityOpts(case_sensitive=False), 1),
         ("ΟΔΟΣ", "οδοσ", mivo.SimilarityOpts(case_sensitive=False), 1),
         ("ΟΔΟΣ", "οδος", mivo.SimilarityOpts(case_sensitive=False), 0),
-        ("Σ", "σ", mivo.SimilarityOpts(case_sensitive=False), 0),
         # Trimming comes first: the sigma is final once the space is gone.
         (" ΑΣ ", "ας", mivo.SimilarityOpts(case_sensitive=False, trim_whitespace=True), 0),
-        ("", "", mivo.SimilarityOpts(case_sensitive=False, trim_whitespace=True), 0),
     ],
 )
 def test_levenshtein_with_opts_values(a, b, opts, expected):
     assert mivo.levenshtein_with_opts(a, b, opts) == expected
-    assert mivo.levenshtein_with_opts(a=a, b=b, opts=opts) == expected
-
-
-def test_levenshtein_with_opts_plain_options_equal_levenshtein():
-    rng = random.Random(79)
-    plain = mivo.SimilarityOpts()
-    for _ in range(300):
-        a, b = model.related_pair(rng)
-        assert mivo.levenshtein_with_opts(a, b, plain) == mivo.levenshtein(a, b)
 
 
 def test_levenshtein_with_opts_against_model():
@@ -252,22 +207,10 @@ def test_white_space_set_over_every_code_point():
     ]
     assert trimmed == sorted(ord(ch) for ch in model.WHITE_SPACE)
     assert len(trimmed) == 25
+    for ch in model.WHITE_SPACE:  # at both ends, runs of them, inner ones kept
+        assert mivo.levenshtein_with_opts(ch * 2 + "a" + ch + "b" + ch, "a" + ch + "b", TRIM) == 0
 
 
-@pytest.mark.parametrize("ch", sorted(model.WHITE_SPACE))
-def test_every_white_space_trimmed_at_both_ends(ch):
-    assert mivo.levenshtein_with_opts(ch * 2 + "a" + ch + "b" + ch, "a" + ch + "b", TRIM) == 0
-
-
-@pytest.mark.parametrize("ch", ["\u200b", "\ufeff", "\u180e", "\u001c", "\u001f", "\u2060"])
-def test_look_alikes_are_not_trimmed(ch):
-    assert mivo.levenshtein_with_opts(ch + "a" + ch, "a", TRIM) == 2
-
-
-def test_levenshtein_with_opts_refusals():
+def test_levenshtein_with_opts_refuses_other_options():
     with pytest.raises(TypeError, match=r"^argument 'opts': 'dict' object cannot be cast as 'SimilarityOpts'$"):
         mivo.levenshtein_with_opts("a", "b", {"case_sensitive": False})
-    with pytest.raises(TypeError, match=r"^argument 'b': 'int' object cannot be cast as 'str'$"):
-        mivo.levenshtein_with_opts("a", 2, None)
-    with pytest.raises(TypeError, match=r"^levenshtein_with_opts\(\) missing 1 required positional argument: 'opts'$"):
-        mivo.levenshtein_with_opts("a", "b")
