@@ -3,12 +3,16 @@
 #include <algorithm>
 #include <vector>
 
+#include "strings/levenshtein_simd.hpp"
 #include "strings/small_buffer.hpp"
 #include "strings/utf8.hpp"
 
 namespace mivo::strings {
 
 namespace {
+
+namespace simd = levenshtein_simd;
+using simd::kPad;
 
 // The two-row dynamic programme; the row spans the shorter string ca (bytes
 // of ASCII text, or decoded scalar values).
@@ -30,17 +34,61 @@ std::uint64_t two_row(const Char* ca, std::size_t m, const Char* cb, std::size_t
     return p[m];
 }
 
+// A string's values with kPad spare values before and after (zeros).
 template <class Char>
-std::uint64_t shorter_spans_row(const Char* ca, std::size_t m, const Char* cb, std::size_t n) {
-    // The shorter string spans the row; ties keep the order.
-    if (m > n) return two_row(cb, n, ca, m);
-    return two_row(ca, m, cb, n);
+class Padded {
+public:
+    explicit Padded(std::size_t capacity) : buf_(capacity + 2 * kPad) {}
+    Char* data() { return buf_.data() + kPad; }
+    // Zeros the padding around values [0, n) and reverses them if asked.
+    void finish(std::size_t n, bool reverse) {
+        std::fill_n(buf_.data(), kPad, Char{});
+        std::fill_n(data() + n, kPad, Char{});
+        if (reverse) std::reverse(data(), data() + n);
+    }
+
+private:
+    SmallBuffer<Char, 160> buf_;
+};
+
+// The table of a (m values) against b given reversed in rb (n values),
+// both padded, 1 <= m <= n <= kMaxLength.
+template <class Char>
+std::uint64_t diagonals(const Char* a, std::size_t m, const Char* rb, std::size_t n) {
+#if MIVO_LEVENSHTEIN_SSE2
+    SmallBuffer<std::int16_t, 256> col(n + 2 * kPad + 1);
+    if (m <= 8) return simd::diagonal_distance<1>(a, m, rb, n, col.data());
+    if (m <= 16) return simd::diagonal_distance<2>(a, m, rb, n, col.data());
+    return simd::diagonal_distance<4>(a, m, rb, n, col.data());
+#else
+    (void)a, (void)m, (void)rb, (void)n;
+    return 0;
+#endif
+}
+
+constexpr bool kHaveDiagonals = MIVO_LEVENSHTEIN_SSE2 + 0 != 0;
+
+// The shorter string spans the columns (ties keep the order); unpadded input.
+template <class Char>
+std::uint64_t table(const Char* a, std::size_t m, const Char* b, std::size_t n) {
+    if (m > n) {
+        std::swap(a, b);
+        std::swap(m, n);
+    }
+    if (m == 0) return n;
+    if (!kHaveDiagonals || n > simd::kMaxLength) return two_row(a, m, b, n);
+    Padded<Char> pa(m), pb(n);
+    std::copy_n(a, m, pa.data());
+    std::copy_n(b, n, pb.data());
+    pa.finish(m, false);
+    pb.finish(n, true);
+    return diagonals(pa.data(), m, pb.data(), n);
 }
 
 }  // namespace
 
 std::uint64_t levenshtein_decoded(const char32_t* a, std::size_t m, const char32_t* b, std::size_t n) {
-    return shorter_spans_row(a, m, b, n);
+    return table(a, m, b, n);
 }
 
 std::uint64_t levenshtein(std::string_view a, std::string_view b) {
@@ -50,12 +98,20 @@ std::uint64_t levenshtein(std::string_view a, std::string_view b) {
     if (is_ascii(a) && is_ascii(b)) {  // one byte is one scalar value
         const auto* ua = reinterpret_cast<const unsigned char*>(a.data());
         const auto* ub = reinterpret_cast<const unsigned char*>(b.data());
-        return shorter_spans_row(ua, a.size(), ub, b.size());
+        return table(ua, a.size(), ub, b.size());
     }
-    SmallBuffer<char32_t, 128> ba(a.size()), bb(b.size());
-    const std::size_t m = decode_into(a, ba.data());
-    const std::size_t n = decode_into(b, bb.data());
-    return shorter_spans_row(ba.data(), m, bb.data(), n);
+    // Decoded straight into padded arrays; the longer one is then reversed.
+    Padded<char32_t> pa(a.size()), pb(b.size());
+    std::size_t m = decode_into(a, pa.data());
+    std::size_t n = decode_into(b, pb.data());
+    const bool swap = m > n;
+    if (swap) std::swap(m, n);
+    Padded<char32_t>& shorter = swap ? pb : pa;
+    Padded<char32_t>& longer = swap ? pa : pb;
+    if (!kHaveDiagonals || n > simd::kMaxLength) return two_row(shorter.data(), m, longer.data(), n);
+    shorter.finish(m, false);
+    longer.finish(n, true);
+    return diagonals(shorter.data(), m, longer.data(), n);
 }
 
 double normalized_levenshtein(std::string_view a, std::string_view b) {

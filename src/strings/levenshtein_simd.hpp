@@ -1,0 +1,116 @@
+// The Levenshtein table computed by anti-diagonals, eight 16-bit cells per
+// SSE2 register. Private to levenshtein.cpp and its tests.
+//
+// The columns follow the shorter string a and are cut into strips of
+// 8 * R columns. Inside a strip, lane l of diagonal t holds the cell
+// (row t - l, column j0 + 1 + l); every cell of a diagonal depends only on
+// the two diagonals before it, so a whole diagonal is one step:
+//
+//     D[i][j] = min(D[i-1][j-1] + (a[j-1] != b[i-1]), D[i-1][j] + 1, D[i][j-1] + 1)
+//
+// computed as min(D[i-1][j-1] - (a[j-1] == b[i-1]), D[i-1][j], D[i][j-1]) + 1.
+// The column left of the strip (column j0, one value per row) comes in at
+// lane 0; the strip's last column goes out of lane 8R-1 into the same array,
+// ready for the next strip. b is stored reversed, so the characters that
+// meet along a diagonal are contiguous in both arrays.
+//
+// Cells are stored as v - 32767 in signed 16-bit lanes: the signed minimum
+// then orders 0..65534 as unsigned values, and the one value below zero that
+// a match can form, -1, is still representable. Cells above row 0 are
+// "far away" (32767, saturating), so row 0 comes out of the recurrence
+// itself. Cells below row n and right of column m are computed but never
+// read back into the table. Every real cell is at most max(m, n), below
+// kMaxLength, far from the saturation point.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define MIVO_LEVENSHTEIN_SSE2 1
+#endif
+
+namespace mivo::strings::levenshtein_simd {
+
+// Both lengths must stay at or below this for the 16-bit cells.
+inline constexpr std::size_t kMaxLength = 65000;
+
+// Room the diagonal kernels need around their arrays: a is followed by
+// kPad readable elements, b reversed is preceded and followed by kPad.
+inline constexpr std::size_t kPad = 32;
+
+#if MIVO_LEVENSHTEIN_SSE2
+
+inline constexpr int kBias = 32767;
+
+// Equality masks (0xFFFF where equal) of 8 lanes: bytes or 32-bit values.
+inline __m128i eq_lanes8(const unsigned char* x, const unsigned char* y) {
+    const __m128i e = _mm_cmpeq_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(x)),
+                                     _mm_loadl_epi64(reinterpret_cast<const __m128i*>(y)));
+    return _mm_unpacklo_epi8(e, e);
+}
+
+inline __m128i eq_lanes8(const char32_t* x, const char32_t* y) {
+    const __m128i e0 = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x)),
+                                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(y)));
+    const __m128i e1 = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + 4)),
+                                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + 4)));
+    return _mm_packs_epi32(e0, e1);
+}
+
+// One strip of R registers over columns j0+1 .. j0+8R. col[t] holds D[t][j0]
+// (biased) on entry and D[t][j0+8R] on return for t = 0..n. When last, the
+// walk stops at the diagonal of the cell (n, m) and returns it (biased).
+template <int R, bool Last, class Char>
+inline int strip(const Char* a, std::size_t j0, std::size_t m, const Char* rb, std::size_t n, std::int16_t* col) {
+    constexpr std::size_t L = 8 * R;
+    const std::size_t lm = m - 1 - j0;  // lane of column m in the last strip
+    const std::size_t steps = Last ? n + lm + 1 : n + L;
+    const __m128i one = _mm_set1_epi16(1);
+    __m128i v[R], yprev[R];
+    for (int r = 0; r < R; ++r) v[r] = yprev[r] = _mm_set1_epi16(0x7FFF);
+    const Char* ra = a + j0;
+    for (std::size_t t = 0; t < steps; ++t) {
+        // b[t - l - 1] meets a[j0 + l]; reversed, b[k] sits at rb[n - 1 - k].
+        const Char* rbt = rb + n - t;
+        const __m128i left = _mm_cvtsi32_si128(static_cast<std::uint16_t>(col[t]));
+        __m128i y[R];
+        y[0] = _mm_or_si128(_mm_slli_si128(v[0], 2), left);
+        for (int r = 1; r < R; ++r) y[r] = _mm_or_si128(_mm_slli_si128(v[r], 2), _mm_srli_si128(v[r - 1], 14));
+        for (int r = 0; r < R; ++r) {
+            const __m128i x = _mm_adds_epi16(yprev[r], eq_lanes8(ra + 8 * r, rbt + 8 * r));
+            v[r] = _mm_adds_epi16(_mm_min_epi16(_mm_min_epi16(v[r], x), y[r]), one);
+            yprev[r] = y[r];
+        }
+        // Row t - (L - 1) of column j0 + L; rows below 0 land in the padding.
+        if constexpr (!Last)
+            col[static_cast<std::ptrdiff_t>(t) - static_cast<std::ptrdiff_t>(L - 1)] =
+                static_cast<std::int16_t>(_mm_extract_epi16(v[R - 1], 7));
+    }
+    if constexpr (Last) {
+        alignas(16) std::int16_t lanes[L];
+        for (int r = 0; r < R; ++r) _mm_store_si128(reinterpret_cast<__m128i*>(lanes + 8 * r), v[r]);
+        return lanes[lm];
+    }
+    return 0;
+}
+
+// The distance of a (m values, 1 <= m <= n, followed by kPad readable
+// values) and b given reversed in rb (n values, kPad readable values before
+// and after), with n <= kMaxLength. col: room for n + 2 * kPad + 1 cells.
+template <int R, class Char>
+std::uint64_t diagonal_distance(const Char* a, std::size_t m, const Char* rb, std::size_t n, std::int16_t* colbuf) {
+    constexpr std::size_t L = 8 * R;
+    std::int16_t* col = colbuf + kPad;
+    for (std::size_t i = 0; i <= n; ++i) col[i] = static_cast<std::int16_t>(static_cast<int>(i) - kBias);
+    for (std::size_t i = n + 1; i < n + kPad + 1; ++i) col[i] = 0x7FFF;
+    std::size_t j0 = 0;
+    for (; j0 + L < m; j0 += L) strip<R, false>(a, j0, m, rb, n, col);
+    return static_cast<std::uint64_t>(strip<R, true>(a, j0, m, rb, n, col) + kBias);
+}
+
+#endif  // MIVO_LEVENSHTEIN_SSE2
+
+}  // namespace mivo::strings::levenshtein_simd
