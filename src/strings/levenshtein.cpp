@@ -34,16 +34,16 @@ std::uint64_t two_row(const Char* ca, std::size_t m, const Char* cb, std::size_t
     return p[m];
 }
 
-// A string's values with kPad spare values before and after (zeros).
+// A string's values with up to kPad spare values before and after.
 template <class Char>
 class Padded {
 public:
     explicit Padded(std::size_t capacity) : buf_(capacity + 2 * kPad) {}
     Char* data() { return buf_.data() + kPad; }
-    // Zeros the padding around values [0, n) and reverses them if asked.
-    void finish(std::size_t n, bool reverse) {
-        std::fill_n(buf_.data(), kPad, Char{});
-        std::fill_n(data() + n, kPad, Char{});
+    // Zeros pad values on both sides of [0, n) and reverses them if asked.
+    void finish(std::size_t n, std::size_t pad, bool reverse) {
+        std::fill_n(data() - pad, pad, Char{});
+        std::fill_n(data() + n, pad, Char{});
         if (reverse) std::reverse(data(), data() + n);
     }
 
@@ -51,24 +51,32 @@ private:
     SmallBuffer<Char, 160> buf_;
 };
 
-// The table of a (m values) against b given reversed in rb (n values),
-// both padded, 1 <= m <= n <= kMaxLength.
+constexpr bool kHaveDiagonals = MIVO_LEVENSHTEIN_SSE2 + 0 != 0;
+
+// Registers per strip for a shorter string of m values: narrow strips for
+// short strings (fewer idle lanes), four registers otherwise.
+inline int strip_registers(std::size_t m) { return m <= 8 ? 1 : m <= 16 ? 2 : 4; }
+
+// The table of a (m values) against b (n values), both in padded arrays,
+// 1 <= m <= n <= kMaxLength; b is reversed here.
 template <class Char>
-std::uint64_t diagonals(const Char* a, std::size_t m, const Char* rb, std::size_t n) {
+std::uint64_t diagonals(Padded<Char>& a, std::size_t m, Padded<Char>& b, std::size_t n) {
 #if MIVO_LEVENSHTEIN_SSE2
+    const int r = strip_registers(m);
+    const std::size_t pad = 8 * static_cast<std::size_t>(r);
+    a.finish(m, pad, false);
+    b.finish(n, pad, true);
     SmallBuffer<std::int16_t, 256> col(n + 2 * kPad + 1);
-    if (m <= 8) return simd::diagonal_distance<1>(a, m, rb, n, col.data());
-    if (m <= 16) return simd::diagonal_distance<2>(a, m, rb, n, col.data());
-    return simd::diagonal_distance<4>(a, m, rb, n, col.data());
+    if (r == 1) return simd::diagonal_distance<1>(a.data(), m, b.data(), n, col.data());
+    if (r == 2) return simd::diagonal_distance<2>(a.data(), m, b.data(), n, col.data());
+    return simd::diagonal_distance<4>(a.data(), m, b.data(), n, col.data());
 #else
-    (void)a, (void)m, (void)rb, (void)n;
+    (void)a, (void)m, (void)b, (void)n;
     return 0;
 #endif
 }
 
-constexpr bool kHaveDiagonals = MIVO_LEVENSHTEIN_SSE2 + 0 != 0;
-
-// The shorter string spans the columns (ties keep the order); unpadded input.
+// The shorter string spans the columns (ties keep the order).
 template <class Char>
 std::uint64_t table(const Char* a, std::size_t m, const Char* b, std::size_t n) {
     if (m > n) {
@@ -80,9 +88,7 @@ std::uint64_t table(const Char* a, std::size_t m, const Char* b, std::size_t n) 
     Padded<Char> pa(m), pb(n);
     std::copy_n(a, m, pa.data());
     std::copy_n(b, n, pb.data());
-    pa.finish(m, false);
-    pb.finish(n, true);
-    return diagonals(pa.data(), m, pb.data(), n);
+    return diagonals(pa, m, pb, n);
 }
 
 }  // namespace
@@ -109,9 +115,7 @@ std::uint64_t levenshtein(std::string_view a, std::string_view b) {
     Padded<char32_t>& shorter = swap ? pb : pa;
     Padded<char32_t>& longer = swap ? pa : pb;
     if (!kHaveDiagonals || n > simd::kMaxLength) return two_row(shorter.data(), m, longer.data(), n);
-    shorter.finish(m, false);
-    longer.finish(n, true);
-    return diagonals(shorter.data(), m, longer.data(), n);
+    return diagonals(shorter, m, longer, n);
 }
 
 double normalized_levenshtein(std::string_view a, std::string_view b) {

@@ -45,20 +45,47 @@ inline constexpr std::size_t kPad = 32;
 
 inline constexpr int kBias = 32767;
 
-// Equality masks (0xFFFF where equal) of 8 lanes: bytes or 32-bit values.
-inline __m128i eq_lanes8(const unsigned char* x, const unsigned char* y) {
-    const __m128i e = _mm_cmpeq_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(x)),
-                                     _mm_loadl_epi64(reinterpret_cast<const __m128i*>(y)));
-    return _mm_unpacklo_epi8(e, e);
-}
+// The strip's characters of a, held in registers, and the equality masks
+// (0xFFFF where equal) of 8R lanes against the characters of b at y.
+template <class Char, int R>
+struct StripChars;
 
-inline __m128i eq_lanes8(const char32_t* x, const char32_t* y) {
-    const __m128i e0 = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x)),
-                                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(y)));
-    const __m128i e1 = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + 4)),
-                                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + 4)));
-    return _mm_packs_epi32(e0, e1);
-}
+template <int R>
+struct StripChars<unsigned char, R> {
+    static constexpr int W = (R + 1) / 2;  // 16 bytes make two registers of lanes
+    __m128i a[W];
+    explicit StripChars(const unsigned char* x) {
+        for (int w = 0; w < W; ++w)
+            a[w] = R == 1 ? _mm_loadl_epi64(reinterpret_cast<const __m128i*>(x))
+                          : _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + 16 * w));
+    }
+    void eq(const unsigned char* y, __m128i* out) const {
+        for (int w = 0; w < W; ++w) {
+            const __m128i yb = R == 1 ? _mm_loadl_epi64(reinterpret_cast<const __m128i*>(y))
+                                      : _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + 16 * w));
+            const __m128i e = _mm_cmpeq_epi8(a[w], yb);
+            out[2 * w] = _mm_unpacklo_epi8(e, e);
+            if (2 * w + 1 < R) out[2 * w + 1] = _mm_unpackhi_epi8(e, e);
+        }
+    }
+};
+
+template <int R>
+struct StripChars<char32_t, R> {
+    __m128i a[2 * R];
+    explicit StripChars(const char32_t* x) {
+        for (int w = 0; w < 2 * R; ++w) a[w] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + 4 * w));
+    }
+    void eq(const char32_t* y, __m128i* out) const {
+        for (int r = 0; r < R; ++r) {
+            const __m128i e0 =
+                _mm_cmpeq_epi32(a[2 * r], _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + 8 * r)));
+            const __m128i e1 =
+                _mm_cmpeq_epi32(a[2 * r + 1], _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + 8 * r + 4)));
+            out[r] = _mm_packs_epi32(e0, e1);
+        }
+    }
+};
 
 // One strip of R registers over columns j0+1 .. j0+8R. col[t] holds D[t][j0]
 // (biased) on entry and D[t][j0+8R] on return for t = 0..n. When last, the
@@ -71,7 +98,7 @@ inline int strip(const Char* a, std::size_t j0, std::size_t m, const Char* rb, s
     const __m128i one = _mm_set1_epi16(1);
     __m128i v[R], yprev[R];
     for (int r = 0; r < R; ++r) v[r] = yprev[r] = _mm_set1_epi16(0x7FFF);
-    const Char* ra = a + j0;
+    const StripChars<Char, R> chars(a + j0);
     for (std::size_t t = 0; t < steps; ++t) {
         // b[t - l - 1] meets a[j0 + l]; reversed, b[k] sits at rb[n - 1 - k].
         const Char* rbt = rb + n - t;
@@ -79,8 +106,10 @@ inline int strip(const Char* a, std::size_t j0, std::size_t m, const Char* rb, s
         __m128i y[R];
         y[0] = _mm_or_si128(_mm_slli_si128(v[0], 2), left);
         for (int r = 1; r < R; ++r) y[r] = _mm_or_si128(_mm_slli_si128(v[r], 2), _mm_srli_si128(v[r - 1], 14));
+        __m128i eq[R];
+        chars.eq(rbt, eq);
         for (int r = 0; r < R; ++r) {
-            const __m128i x = _mm_adds_epi16(yprev[r], eq_lanes8(ra + 8 * r, rbt + 8 * r));
+            const __m128i x = _mm_adds_epi16(yprev[r], eq[r]);
             v[r] = _mm_adds_epi16(_mm_min_epi16(_mm_min_epi16(v[r], x), y[r]), one);
             yprev[r] = y[r];
         }
@@ -97,15 +126,16 @@ inline int strip(const Char* a, std::size_t j0, std::size_t m, const Char* rb, s
     return 0;
 }
 
-// The distance of a (m values, 1 <= m <= n, followed by kPad readable
-// values) and b given reversed in rb (n values, kPad readable values before
+// The distance of a (m values, 1 <= m <= n, followed by 8R readable
+// values) and b given reversed in rb (n values, 8R readable values before
 // and after), with n <= kMaxLength. col: room for n + 2 * kPad + 1 cells.
 template <int R, class Char>
 std::uint64_t diagonal_distance(const Char* a, std::size_t m, const Char* rb, std::size_t n, std::int16_t* colbuf) {
     constexpr std::size_t L = 8 * R;
+    static_assert(L <= kPad, "the strip reads up to its width past the arrays");
     std::int16_t* col = colbuf + kPad;
     for (std::size_t i = 0; i <= n; ++i) col[i] = static_cast<std::int16_t>(static_cast<int>(i) - kBias);
-    for (std::size_t i = n + 1; i < n + kPad + 1; ++i) col[i] = 0x7FFF;
+    for (std::size_t i = n + 1; i < n + L; ++i) col[i] = 0x7FFF;  // rows past n
     std::size_t j0 = 0;
     for (; j0 + L < m; j0 += L) strip<R, false>(a, j0, m, rb, n, col);
     return static_cast<std::uint64_t>(strip<R, true>(a, j0, m, rb, n, col) + kBias);
