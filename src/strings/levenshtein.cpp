@@ -14,8 +14,9 @@ namespace {
 namespace simd = levenshtein_simd;
 using simd::kPad;
 
-// The two-row dynamic programme; the row spans the shorter string ca (bytes
-// of ASCII text, or decoded scalar values).
+// The two-row dynamic programme with 64-bit cells, for strings too long for
+// the 16-bit diagonals (or processors without them); the row spans the
+// shorter string ca (bytes of ASCII text, or decoded scalar values).
 template <class Char>
 std::uint64_t two_row(const Char* ca, std::size_t m, const Char* cb, std::size_t n) {
     SmallBuffer<std::uint64_t, 128> prev(m + 1), cur(m + 1);
@@ -91,6 +92,34 @@ std::uint64_t table(const Char* a, std::size_t m, const Char* b, std::size_t n) 
     return diagonals(pa, m, pb, n);
 }
 
+// Decodes s into out (room for s.size() values) and returns the count.
+template <class Char>
+std::size_t decode_to(std::string_view s, Char* out) {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < s.size();) out[n++] = static_cast<Char>(next_scalar(s, i));
+    return n;
+}
+
+inline bool has_four_byte_sequence(std::string_view s) {
+    for (unsigned char c : s)
+        if (c >= 0xF0) return true;
+    return false;
+}
+
+// Decoded straight into padded arrays (Char wide enough for every value).
+template <class Char>
+std::uint64_t decoded_table(std::string_view a, std::string_view b) {
+    Padded<Char> pa(a.size()), pb(b.size());
+    std::size_t m = decode_to(a, pa.data());
+    std::size_t n = decode_to(b, pb.data());
+    const bool swap = m > n;
+    if (swap) std::swap(m, n);
+    Padded<Char>& shorter = swap ? pb : pa;
+    Padded<Char>& longer = swap ? pa : pb;
+    if (!kHaveDiagonals || n > simd::kMaxLength) return two_row(shorter.data(), m, longer.data(), n);
+    return diagonals(shorter, m, longer, n);
+}
+
 }  // namespace
 
 std::uint64_t levenshtein_decoded(const char32_t* a, std::size_t m, const char32_t* b, std::size_t n) {
@@ -106,16 +135,9 @@ std::uint64_t levenshtein(std::string_view a, std::string_view b) {
         const auto* ub = reinterpret_cast<const unsigned char*>(b.data());
         return table(ua, a.size(), ub, b.size());
     }
-    // Decoded straight into padded arrays; the longer one is then reversed.
-    Padded<char32_t> pa(a.size()), pb(b.size());
-    std::size_t m = decode_into(a, pa.data());
-    std::size_t n = decode_into(b, pb.data());
-    const bool swap = m > n;
-    if (swap) std::swap(m, n);
-    Padded<char32_t>& shorter = swap ? pb : pa;
-    Padded<char32_t>& longer = swap ? pa : pb;
-    if (!kHaveDiagonals || n > simd::kMaxLength) return two_row(shorter.data(), m, longer.data(), n);
-    return diagonals(shorter, m, longer, n);
+    // Text without four-byte sequences holds only values below 0x10000.
+    if (!has_four_byte_sequence(a) && !has_four_byte_sequence(b)) return decoded_table<char16_t>(a, b);
+    return decoded_table<char32_t>(a, b);
 }
 
 double normalized_levenshtein(std::string_view a, std::string_view b) {

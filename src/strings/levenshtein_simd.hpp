@@ -12,7 +12,8 @@
 // The column left of the strip (column j0, one value per row) comes in at
 // lane 0; the strip's last column goes out of lane 8R-1 into the same array,
 // ready for the next strip. b is stored reversed, so the characters that
-// meet along a diagonal are contiguous in both arrays.
+// meet along a diagonal are contiguous in both arrays; they are compared as
+// bytes (ASCII), 16-bit values (no value above 0xFFFF) or 32-bit values.
 //
 // Cells are stored as v - 32767 in signed 16-bit lanes: the signed minimum
 // then orders 0..65534 as unsigned values, and the one value below zero that
@@ -67,6 +68,18 @@ struct StripChars<unsigned char, R> {
             out[2 * w] = _mm_unpacklo_epi8(e, e);
             if (2 * w + 1 < R) out[2 * w + 1] = _mm_unpackhi_epi8(e, e);
         }
+    }
+};
+
+template <int R>
+struct StripChars<char16_t, R> {
+    __m128i a[R];
+    explicit StripChars(const char16_t* x) {
+        for (int r = 0; r < R; ++r) a[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + 8 * r));
+    }
+    void eq(const char16_t* y, __m128i* out) const {
+        for (int r = 0; r < R; ++r)
+            out[r] = _mm_cmpeq_epi16(a[r], _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + 8 * r)));
     }
 };
 
