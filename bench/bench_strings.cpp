@@ -80,13 +80,29 @@ BENCHMARK(BM_LevenshteinShortNonAscii);
 
 void BM_LevenshteinLong(benchmark::State& state) {
     std::string a, b;
-    for (int i = 0; i < 100; ++i) {
+    for (int i = 0; i < state.range(0); ++i) {
         a.push_back(static_cast<char>('a' + (i * 7) % 26));
         b.push_back(static_cast<char>('a' + (i * 11) % 26));
     }
     for (auto _ : state) benchmark::DoNotOptimize(ms::levenshtein(a, b));
 }
-BENCHMARK(BM_LevenshteinLong);
+BENCHMARK(BM_LevenshteinLong)->Arg(100)->Arg(1000);
+
+// The same lengths in scalar values, every fourth one outside ASCII.
+void BM_LevenshteinLongNonAscii(benchmark::State& state) {
+    std::string a, b;
+    for (int i = 0; i < state.range(0); ++i) {
+        if (i % 4 == 0) {
+            a += "\xC3\xA9";
+            b += "\xE6\x97\xA5";
+        } else {
+            a.push_back(static_cast<char>('a' + (i * 7) % 26));
+            b.push_back(static_cast<char>('a' + (i * 11) % 26));
+        }
+    }
+    for (auto _ : state) benchmark::DoNotOptimize(ms::levenshtein(a, b));
+}
+BENCHMARK(BM_LevenshteinLongNonAscii)->Arg(100)->Arg(1000);
 
 void BM_HammingLong(benchmark::State& state) {
     const std::string a(200, 'a');

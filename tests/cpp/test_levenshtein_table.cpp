@@ -1,0 +1,128 @@
+// Levenshtein distance against a straightforward full table, over random
+// pairs and every length around the register widths of the diagonal walk.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "strings/levenshtein.hpp"
+
+namespace mivo::strings {
+namespace {
+
+using Text = std::vector<char32_t>;
+
+std::uint64_t full_table(const Text& a, const Text& b) {
+    std::vector<std::vector<std::uint64_t>> d(a.size() + 1, std::vector<std::uint64_t>(b.size() + 1));
+    for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i)
+        for (std::size_t j = 1; j <= b.size(); ++j)
+            d[i][j] = std::min({d[i - 1][j - 1] + (a[i - 1] != b[j - 1]), d[i - 1][j] + 1, d[i][j - 1] + 1});
+    return d[a.size()][b.size()];
+}
+
+std::string utf8(const Text& t) {
+    std::string s;
+    for (char32_t c : t) {
+        if (c < 0x80) {
+            s += static_cast<char>(c);
+        } else if (c < 0x800) {
+            s += static_cast<char>(0xC0 | (c >> 6));
+            s += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            s += static_cast<char>(0xE0 | (c >> 12));
+            s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            s += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            s += static_cast<char>(0xF0 | (c >> 18));
+            s += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            s += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return s;
+}
+
+struct Alphabet {
+    const char* name;
+    Text chars;
+};
+
+// ASCII runs on bytes, text without values above 0xFFFF on 16-bit values,
+// the rest on 32-bit values; "bmp" and the last alphabet hold values that
+// agree in their low 8 or 16 bits.
+const std::vector<Alphabet>& alphabets() {
+    static const std::vector<Alphabet> all = {
+        {"one letter", {U'a'}},
+        {"two letters", {U'a', U'b'}},
+        {"ascii", {U'a', U'b', U'c', U'd', U'e', U'f', U'g', U'h', U' ', U'Z', U'~', U'0'}},
+        {"bmp", {U'a', U'\u0161', U'\u6161', U'\u00E9', U'\u0301', U'\u65E5', U'\uFFFF'}},
+        {"astral", {U'\U0001F600', U'\U0001F601', U'\U0001F602', U'\U00020000'}},
+        {"mixed", {U'a', U'b', U'\u00E9', U'\u0301', U'\u65E5', U'\u672C', U'\U0001F600', U'\U0010FFFF'}},
+        {"low bits alike", {U'a', U'\u0161', U'\U00010061', U'\U00020061', U'\u0100', U'\U00010000'}},
+    };
+    return all;
+}
+
+Text random_text(std::mt19937_64& rng, const Text& chars, std::size_t len) {
+    Text t(len);
+    for (char32_t& c : t) c = chars[rng() % chars.size()];
+    return t;
+}
+
+// Distance, swapped distance, the decoded entry point and the similarity.
+void expect_all_agree(const Text& a, const Text& b, const char* alphabet) {
+    const std::uint64_t want = full_table(a, b);
+    const std::string sa = utf8(a), sb = utf8(b);
+    SCOPED_TRACE(testing::Message() << alphabet << " m=" << a.size() << " n=" << b.size());
+    EXPECT_EQ(levenshtein(sa, sb), want);
+    EXPECT_EQ(levenshtein(sb, sa), want);
+    EXPECT_EQ(levenshtein_decoded(a.data(), a.size(), b.data(), b.size()), want);
+    EXPECT_EQ(levenshtein_decoded(b.data(), b.size(), a.data(), a.size()), want);
+    const std::size_t len = std::max(a.size(), b.size());
+    const double sim = sa == sb || len == 0 ? 1.0 : 1.0 - static_cast<double>(want) / static_cast<double>(len);
+    EXPECT_EQ(normalized_levenshtein(sa, sb), sim);
+}
+
+TEST(LevenshteinTable, EveryPairOfWidthBoundaryLengths) {
+    const std::size_t lengths[] = {0, 1, 2, 7, 8, 9, 15, 16, 17, 31, 32, 33, 63, 64, 65};
+    std::mt19937_64 rng(0x1E5E7);
+    for (const Alphabet& al : alphabets())
+        for (std::size_t m : lengths)
+            for (std::size_t n : lengths) expect_all_agree(random_text(rng, al.chars, m), random_text(rng, al.chars, n), al.name);
+}
+
+TEST(LevenshteinTable, RandomPairsUpTo300) {
+    std::mt19937_64 rng(20261206);
+    for (const Alphabet& al : alphabets())
+        for (int k = 0; k < 60; ++k) {
+            const Text a = random_text(rng, al.chars, rng() % 301);
+            // Every third pair is a light edit of a, so that long runs match.
+            Text b = random_text(rng, al.chars, rng() % 301);
+            if (k % 3 == 0) {
+                b = a;
+                for (int e = 0; e < 5 && !b.empty(); ++e) b[rng() % b.size()] = al.chars[rng() % al.chars.size()];
+                b.insert(b.begin() + static_cast<std::ptrdiff_t>(rng() % (b.size() + 1)), al.chars[0]);
+            }
+            expect_all_agree(a, b, al.name);
+        }
+}
+
+// Distances near the largest the 16-bit cells take, and just past the
+// length where the 64-bit rows take over.
+TEST(LevenshteinTable, LongAgainstShort) {
+    std::mt19937_64 rng(99);
+    for (std::size_t n : {64999, 65000, 65001, 70000})
+        for (const Alphabet& al : {alphabets()[0], alphabets()[3], alphabets()[5]}) {
+            const Text b = random_text(rng, al.chars, n);
+            expect_all_agree(random_text(rng, al.chars, 3), b, al.name);
+            expect_all_agree(Text(2, U'\u00FF'), b, al.name);
+        }
+}
+
+}  // namespace
+}  // namespace mivo::strings
