@@ -20,10 +20,7 @@ inline std::uint32_t reverse_low_bits(std::uint32_t t, unsigned n) {
 Checked<u128> hilbert_code(const QuantizedCoords& point) {
     const std::size_t n = point.coords.size();
     const std::size_t b = point.bits;
-    if (n * b > 128) {
-        return std::unexpected("Hilbert code exceeds 128 bits: " + std::to_string(n) + " dims × " + std::to_string(b) +
-                               " bits = " + std::to_string(n * b) + " bits");
-    }
+    if (auto err = code_width_error("Hilbert", point)) return std::unexpected(std::move(*err));
     // The state machine works on n-bit words of 32 bits.
     if (n > 32) return std::unexpected("Hilbert code supports at most 32 dims, got " + std::to_string(n));
     if (n == 0) return u128{0};

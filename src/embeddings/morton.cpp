@@ -7,10 +7,7 @@ namespace mivo::embeddings {
 Checked<u128> morton_code(const QuantizedCoords& point) {
     const std::size_t n = point.coords.size();
     const std::size_t b = point.bits;
-    if (n * b > 128) {
-        return std::unexpected("Morton code exceeds 128 bits: " + std::to_string(n) + " dims × " + std::to_string(b) +
-                               " bits = " + std::to_string(n * b) + " bits");
-    }
+    if (auto err = code_width_error("Morton", point)) return std::unexpected(std::move(*err));
     // Built from the most significant bit level down: each level shifts the
     // accumulator by n and ORs in bit k of every coordinate at position j.
     const std::uint16_t* c = point.coords.data();

@@ -111,4 +111,12 @@ Result<QuantizedCoords> QuantizedCoords::from_embedding(std::span<const float> v
     return out;
 }
 
+std::optional<std::string> code_width_error(const char* curve, const QuantizedCoords& point) {
+    const std::size_t n = point.coords.size();
+    const std::size_t b = point.bits;
+    if (n * b <= 128) return std::nullopt;
+    return std::string(curve) + " code exceeds 128 bits: " + std::to_string(n) + " dims × " + std::to_string(b) +
+           " bits = " + std::to_string(n * b) + " bits";
+}
+
 }  // namespace mivo::embeddings

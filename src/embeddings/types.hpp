@@ -199,4 +199,8 @@ struct QuantizedCoords {
     friend bool operator==(const QuantizedCoords&, const QuantizedCoords&) = default;
 };
 
+// The curve codes' precondition: n * bits at most 128. Otherwise the
+// internal-error text "<curve> code exceeds 128 bits: n dims × b bits = nb bits".
+std::optional<std::string> code_width_error(const char* curve, const QuantizedCoords& point);
+
 }  // namespace mivo::embeddings
