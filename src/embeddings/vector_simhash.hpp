@@ -15,8 +15,14 @@ using u128 = unsigned __int128;
 
 // Bit h (value 2^h) is set when the dot product with hyperplane h is > 0.0
 // (0.0, -0.0 and NaN leave it clear). Does not normalise, validate or copy
-// the embedding; an empty embedding gives 0. Never fails.
+// the embedding; an empty embedding gives 0. Never fails. Reads the seed's
+// hyperplane table (tables.hpp) and draws the hyperplanes itself only when
+// there is none.
 u128 simhash_128(std::span<const float> embedding, std::uint64_t seed);
+
+// The same, every hyperplane drawn from its stream during the call: the
+// reference the table path is checked against.
+u128 simhash_128_streamed(std::span<const float> embedding, std::uint64_t seed);
 
 // The dot product that decides bit h: acc = +0.0f, then for j in order
 // acc = acc + embedding[j] * g_j with g_j the j-th deviate of the stream of
