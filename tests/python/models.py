@@ -155,31 +155,3 @@ def normalize_model(values):
         return v.copy()
     return (v / np.sqrt(s)).astype(np.float32)
 
-
-def saturate_u16(x):
-    x = float(x)
-    if math.isnan(x) or x <= 0:
-        return 0
-    return 65535 if x >= 65535 else int(x)
-
-
-def ladder_model(d, retention):
-    """(precision, mode, target, seed) chosen by the compression ladder."""
-    r = np.float32(retention)
-    floor_ = np.float32(0.01)
-    if r < floor_:
-        r = floor_
-    if r > np.float32(1.0):
-        r = np.float32(1.0)
-    budget = np.float32(np.float32(np.float32(d) * np.float32(32.0)) * r)
-    q = d // 4
-    d32 = saturate_u16(roundf(np.float32(budget * np.float32(0.03125))))
-    if d32 >= d:
-        return ("Full32", "Preserve", d, "lossless")
-    if d32 >= q:
-        return ("Full32", "Reduce", max(d32, 1), "compressed")
-    d16 = saturate_u16(roundf(np.float32(budget * np.float32(0.0625))))
-    if d16 >= q:
-        return ("Half16", "Reduce", d16, "compressed") if d16 < d else ("Half16", "Preserve", d, "compressed")
-    d8 = saturate_u16(roundf(np.float32(budget * np.float32(0.125))))
-    return ("Quant8", "Reduce", max(d8, 1), "compressed") if d8 < d else ("Quant8", "Preserve", d, "compressed")
