@@ -1,5 +1,4 @@
 """Reading identifiers: bytes, reversibility, metadata, vectors, Hamming distance."""
-import math
 import struct
 
 import numpy as np
