@@ -14,6 +14,7 @@
 #include "embeddings/projection.hpp"
 #include "embeddings/tables.hpp"
 #include "embeddings/vector_simhash.hpp"
+#include "policy/policy.hpp"
 #include "test_util.hpp"
 
 namespace mivo::embeddings {
@@ -98,13 +99,30 @@ struct Shape {
     std::uint16_t t;
 };
 
+// Shapes around the row groups, and every target the compression ladder and
+// the length budget search choose for these lengths.
 std::vector<Shape> projection_shapes() {
     std::vector<Shape> out;
+    auto add = [&out](std::size_t d, std::size_t t) {
+        for (const Shape& s : out)
+            if (s.d == d && s.t == t) return;
+        if (t >= 1 && t <= d) out.push_back({d, static_cast<std::uint16_t>(t)});
+    };
+    auto add_reduced = [&add](std::size_t d, const EncodingProfile& p) {
+        const auto& fv = std::get<EncodingProfile::FullVector>(p.kind);
+        if (fv.mode.kind == ModeKind::Reduce) add(d, fv.mode.target);
+    };
     for (std::size_t d : {64, 65, 300, 768, 1023, 2048}) {
         for (std::size_t t : {std::size_t{1}, std::size_t{2}, std::size_t{15}, std::size_t{16}, std::size_t{17},
                               std::size_t{33}, std::size_t{128}, std::size_t{129}, d / 4, d / 2, d - 1, d})
-            if (t >= 1 && t <= d) out.push_back({d, static_cast<std::uint16_t>(t)});
+            add(d, t);
     }
+    for (std::size_t d : {64, 300, 768}) {
+        const auto d16 = static_cast<std::uint16_t>(d);
+        for (double r : {0.0, 0.05, 0.1, 0.13, 0.2, 0.25, 0.4, 0.5, 0.9, 0.99}) add_reduced(d, policy::compression_ladder(d16, r));
+        for (std::uint64_t m : {0, 21, 22, 25, 30, 40, 60, 100, 122, 123, 180, 1000, 2000}) add_reduced(d, policy::length_budget(d16, m));
+    }
+    for (std::size_t t : {16, 128, 768, 2048}) add(2048, t);  // the common space
     return out;
 }
 
