@@ -33,32 +33,6 @@ ENCODERS = {
 }
 
 
-# ------------------------------------------------------------ short profiles
-
-
-@pytest.mark.parametrize("d", [64, 2048])
-@pytest.mark.parametrize(
-    "profile,chars,prefix,first",
-    [(P.Mini128, 29, "040", 0x01), (P.Morton10x10, 24, "0800", 0x02), (P.Hilbert10x10, 24, "0c00", 0x03)],
-    ids=["mini128", "morton", "hilbert"],
-)
-def test_short_profile_layout(d, profile, chars, prefix, first):
-    text = mivo.encode(vec(d, d), profile)
-    assert len(text) == chars and text.startswith(prefix)
-    raw = unb32(text)
-    assert raw[:2] == bytes([first, 0])
-    if profile is not P.Mini128:
-        assert raw[2] >> 4 == 0  # a 100-bit code in 13 bytes
-
-
-def test_curve_identifiers_end_to_end():
-    ones, ramp = np.ones(64, np.float32), np.arange(64, dtype=np.float32)
-    assert mivo.encode(ones, P.Morton10x10) == "0800vv000000vvvvvvvvvvvv"
-    assert mivo.encode(ones, P.Hilbert10x10) == "0c00vv010307vgv0u0s0o0g0"
-    assert mivo.encode(ramp, P.Morton10x10) == "0800vv0000000000v0soqkgu"
-    assert mivo.encode(ramp, P.Hilbert10x10) == "0c00vv0103070f0v01o5sh2s"
-
-
 # ------------------------------------------------------------------ lossless
 
 
