@@ -35,10 +35,4 @@ u128 simhash_128(std::span<const float> embedding, std::uint64_t seed) {
     return out;
 }
 
-std::array<std::uint8_t, 16> simhash_to_bytes(u128 value) {
-    std::array<std::uint8_t, 16> out{};
-    for (int i = 0; i < 16; ++i) out[15 - i] = static_cast<std::uint8_t>(value >> (8 * i));
-    return out;
-}
-
 }  // namespace mivo::embeddings

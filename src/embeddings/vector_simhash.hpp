@@ -29,8 +29,5 @@ u128 simhash_128_streamed(std::span<const float> embedding, std::uint64_t seed);
 // (seed, h) rounded to f32, every product and every sum rounded to f32.
 float simhash_hyperplane_dot(std::span<const float> embedding, std::uint64_t seed, std::uint8_t h);
 
-// The 16 big-endian bytes of a SimHash: byte 0 holds bits 127..120, byte 15
-// holds bits 7..0, so hyperplane h sits in byte 15 - h / 8.
-std::array<std::uint8_t, 16> simhash_to_bytes(u128 value);
 
 }  // namespace mivo::embeddings
