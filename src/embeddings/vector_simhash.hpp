@@ -5,13 +5,12 @@
 // embedding length: a longer embedding only extends it.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <span>
 
-namespace mivo::embeddings {
+#include "embeddings/types.hpp"
 
-using u128 = unsigned __int128;
+namespace mivo::embeddings {
 
 // Bit h (value 2^h) is set when the dot product with hyperplane h is > 0.0
 // (0.0, -0.0 and NaN leave it clear). Does not normalise, validate or copy
