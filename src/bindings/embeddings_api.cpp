@@ -62,29 +62,29 @@ PyObject* encode_lossless_impl(Args& args) {
     return run_encode(v, policy::lossless());
 }
 
-constexpr Signature kEncodeCompressed{"encode_compressed", {"embedding", "retention_pct"}, 2};
-PyObject* encode_compressed_impl(Args& args) {
+// The encode functions with one argument after the embedding: both converted
+// (the array's data viewed last), then the record the policy picks for the
+// embedding length and that argument.
+template <class T, bool (Args::*Convert)(int, T&), EncodingProfile (*Record)(std::uint16_t, T)>
+PyObject* encode_with(Args& args) {
     FloatView v;
-    double retention = 0.0;
-    if (!args.vector(0, v) || !args.f64(1, retention) || !args.vector_data(0, v)) return nullptr;
-    return run_encode(v, policy::compression_ladder(dims_of(v), retention));
+    T arg{};
+    if (!args.vector(0, v) || !(args.*Convert)(1, arg) || !args.vector_data(0, v)) return nullptr;
+    return run_encode(v, Record(dims_of(v), arg));
 }
+
+EncodingProfile cross_dimensional_record(std::uint16_t, std::uint16_t common) {
+    return policy::cross_dimensional(common);
+}
+
+constexpr Signature kEncodeCompressed{"encode_compressed", {"embedding", "retention_pct"}, 2};
+constexpr auto encode_compressed_impl = encode_with<double, &Args::f64, policy::compression_ladder>;
 
 constexpr Signature kEncodeMaxLength{"encode_max_length", {"embedding", "max_chars"}, 2};
-PyObject* encode_max_length_impl(Args& args) {
-    FloatView v;
-    std::uint64_t max_chars = 0;
-    if (!args.vector(0, v) || !args.u64(1, max_chars) || !args.vector_data(0, v)) return nullptr;
-    return run_encode(v, policy::length_budget(dims_of(v), max_chars));
-}
+constexpr auto encode_max_length_impl = encode_with<std::uint64_t, &Args::u64, policy::length_budget>;
 
 constexpr Signature kEncodeCrossDimensional{"encode_cross_dimensional", {"embedding", "common_dims"}, 2};
-PyObject* encode_cross_dimensional_impl(Args& args) {
-    FloatView v;
-    std::uint16_t common = 0;
-    if (!args.vector(0, v) || !args.u16(1, common) || !args.vector_data(0, v)) return nullptr;
-    return run_encode(v, policy::cross_dimensional(common));
-}
+constexpr auto encode_cross_dimensional_impl = encode_with<std::uint16_t, &Args::u16, cross_dimensional_record>;
 
 // ------------------------------------------------------------------ readers
 
