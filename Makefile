@@ -13,13 +13,14 @@ PIP_BUILD := $(PY) -m pip install -q --no-build-isolation --no-deps \
 MODULE_BUILD := $(PY) -m pip install -v --no-build-isolation --no-deps \
 	-Cbuild-dir=$(BUILD) -Ccmake.define.MIVO_BUILD_TESTS=OFF -Ccmake.define.MIVO_BUILD_BENCH=OFF .
 
-.PHONY: demo test bench setup build module plots
+.PHONY: demo test bench setup build
 setup:
 	@scripts/setup.sh
 
 build: setup
 	@$(PIP_BUILD)
 
+.PHONY: module plots
 module: setup
 	@mkdir -p build
 	@echo "build: compiling the mivo module (the first build takes a few minutes)"
