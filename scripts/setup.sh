@@ -5,6 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 APT_PACKAGES=(build-essential cmake pkg-config librust-blake3-dev libgtest-dev libbenchmark-dev wamerican)
+# PostgreSQL: examples/postgres_search.py and its test start a private server
+APT_PACKAGES+=(postgresql)
 missing=()
 for p in "${APT_PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

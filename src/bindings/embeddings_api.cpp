@@ -203,7 +203,14 @@ PyObject* embedding_to_bands_impl(Args& args) {
     if (!args.f32_list(0, values)) return nullptr;
     if (args.given(1) && !args.u8(1, bands)) return nullptr;
     if (args.given(2) && args.raw(2) != Py_None && !args.u64(2, seed)) return nullptr;
-    if (bands == 0 || 16 % bands != 0) return PyList_New(0);
+    if (bands == 0 || 16 % bands != 0) {
+        PyErr_Format(PyExc_ValueError, "num_bands must be 1, 2, 4, 8 or 16, got %u", static_cast<unsigned>(bands));
+        return nullptr;
+    }
+    // The values are checked as hashed, after narrowing to f32: a double too
+    // large for f32 has become infinite and is refused like a NaN.
+    for (const float x : values)
+        if (!std::isfinite(x)) return raise_mivo(MivoError::invalid_embedding_value());
     const auto hash = emb::to_be_bytes(emb::simhash_128(values, seed));
     const std::size_t width = 16 / bands;
     std::vector<std::string> texts;
@@ -421,7 +428,9 @@ PyMethodDef k_embedding_to_bands = method<kEmbeddingToBands, embedding_to_bands_
     "    seed (int, optional): Seed for SimHash generation. Default: 0x4d49564f53494d48\n\n"
     "Returns:\n"
     "    list[str]: List of base32hex band strings\n\n"
-    "Other band counts (0, 3, 5, ...) give an empty list.\n\n"
+    "Raises:\n"
+    "    ValueError: If num_bands is not 1, 2, 4, 8 or 16, or a value is NaN\n"
+    "        or infinite (also after narrowing to float32)\n\n"
     "Band Sizes:\n"
     "    1 band:   128 bits = 26 base32hex chars\n"
     "    2 bands:  64 bits = 13 base32hex chars\n"
@@ -440,6 +449,10 @@ PyMethodDef k_embedding_to_bands = method<kEmbeddingToBands, embedding_to_bands_
     "                        band2 TEXT, band3 TEXT);\n"
     "    CREATE INDEX idx_band0 ON items(band0);  -- and one index per band\n"
     "    SELECT id FROM items\n"
-    "    WHERE band0 = ? OR band1 = ? OR band2 = ? OR band3 = ?");
+    "    WHERE band0 = ? OR band1 = ? OR band2 = ? OR band3 = ?\n\n"
+    "    A band matches only in its own position (band0 with band0): keep one\n"
+    "    column per position, or prefix each band with its position when all\n"
+    "    bands share one column. 16 bands find most near neighbours; 4 bands\n"
+    "    only the very closest.");
 
 }  // namespace mivo::py
