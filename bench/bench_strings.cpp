@@ -6,6 +6,7 @@
 
 #include "strings/best_match.hpp"
 #include "strings/jaro_winkler.hpp"
+#include "strings/hamming.hpp"
 #include "strings/levenshtein.hpp"
 #include "strings/osa.hpp"
 #include "strings/text_simhash.hpp"

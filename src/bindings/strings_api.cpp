@@ -2,6 +2,7 @@
 #include "bindings/registry.hpp"
 #include "strings/best_match.hpp"
 #include "strings/jaro_winkler.hpp"
+#include "strings/hamming.hpp"
 #include "strings/levenshtein.hpp"
 #include "strings/osa.hpp"
 
@@ -18,6 +19,21 @@ PyObject* pair_impl(Args& args) {
 }
 
 PyObject* py_optional_int(std::optional<std::uint64_t> v) { return v ? py_int(*v) : py_none(); }
+
+// A converted str's own storage: CPython keeps every str decoded, as an
+// array of 1-, 2- or 4-byte code points.
+strings::FixedWidthText stored_text(PyObject* s) {
+    return {PyUnicode_DATA(s), static_cast<std::size_t>(PyUnicode_GET_LENGTH(s)),
+            static_cast<unsigned>(PyUnicode_KIND(s))};
+}
+
+// Hamming compares code points at equal positions, so it runs on the
+// stored arrays once the UTF-8 conversion has accepted both arguments.
+PyObject* hamming_impl(Args& args) {
+    std::string_view a, b;
+    if (!args.str(0, a) || !args.str(1, b)) return nullptr;
+    return py_optional_int(strings::hamming(stored_text(args.raw(0)), stored_text(args.raw(1))));
+}
 
 constexpr Signature kLevenshtein{"levenshtein", {"a", "b"}, 2};
 constexpr Signature kNormalizedLevenshtein{"normalized_levenshtein", {"a", "b"}, 2};
@@ -126,7 +142,7 @@ PyMethodDef k_jaro_winkler = method<kJaroWinkler, pair_impl<strings::jaro_winkle
     "    >>> mivo.jaro_winkler(\"martha\", \"marhta\")\n"
     "    0.9611111111111111");
 
-PyMethodDef k_hamming = method<kHamming, pair_impl<strings::hamming, py_optional_int>>(
+PyMethodDef k_hamming = method<kHamming, hamming_impl>(
     "hamming(a, b)\n--\n\n"
     "Compute the Hamming distance between two strings.\n\n"
     "The number of positions at which two strings of the same length (in\n"

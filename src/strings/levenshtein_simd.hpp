@@ -28,9 +28,11 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(MIVO_STRINGS_PORTABLE_ONLY)
 #include <emmintrin.h>
 #define MIVO_LEVENSHTEIN_SSE2 1
+#else
+#define MIVO_LEVENSHTEIN_SSE2 0
 #endif
 
 namespace mivo::strings::levenshtein_simd {
