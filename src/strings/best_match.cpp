@@ -8,6 +8,8 @@
 
 #include "strings/jaro_winkler.hpp"
 #include "strings/levenshtein.hpp"
+#include "strings/levenshtein_bitparallel.hpp"
+#include "strings/prepared_query.hpp"
 #include "strings/small_buffer.hpp"
 #include "strings/utf8.hpp"
 
@@ -132,38 +134,18 @@ struct QueryScorer::State {
     std::vector<char32_t> q;          // the query in scalar values
     std::vector<char32_t> cand;       // the current candidate, reused
     bool short_query = false;         // 1 to 64 scalar values
-    PositionMasks query_masks;        // for the bit-parallel edit distance
+    std::unique_ptr<PatternMasks<CodePointIds>> query_masks;  // for the edit distance
     PositionMasks cand_masks;         // for the Jaro matching
     CharCounts counts;
 
-    // The edit distance between the query and cand[0..n) by the bit-vector
-    // method over the query's positions; the same integer as the two-row table.
-    std::uint64_t distance_bits(std::size_t n) const {
-        const std::size_t m = q.size();
-        const std::uint64_t last = std::uint64_t{1} << (m - 1);
-        std::uint64_t vp = m == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << m) - 1;
-        std::uint64_t vn = 0;
-        std::uint64_t dist = m;
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::uint64_t eq = query_masks.get(cand[i]);
-            const std::uint64_t xv = eq | vn;
-            const std::uint64_t xh = (((eq & vp) + vp) ^ vp) | eq;
-            std::uint64_t ph = vn | ~(xh | vp);
-            std::uint64_t mh = vp & xh;
-            if (ph & last)
-                ++dist;
-            else if (mh & last)
-                --dist;
-            ph = (ph << 1) | 1;
-            mh <<= 1;
-            vp = mh | ~(xv | ph);
-            vn = ph & xv;
-        }
-        return dist;
+    // The edit distance between the query and cand[0..n) by bit vectors over
+    // the query's prepared masks: one word up to 64 values, else the words of
+    // the band that the plain alignment of the two strings bounds.
+    std::uint64_t distance(std::size_t n) const {
+        if (short_query) return bitparallel::levenshtein_word(*query_masks, cand.data(), n);
+        const std::uint64_t k = bitparallel::aligned_bound(q.data(), q.size(), cand.data(), n);
+        return bitparallel::blocks<false>(*query_masks, cand.data(), n, k);
     }
-
-    // The two-row table for long queries.
-    std::uint64_t distance_rows(std::size_t n) { return levenshtein_decoded(q.data(), q.size(), cand.data(), n); }
 
     // The Jaro similarity of the query and cand[0..n), both at most 64
     // scalar values: the earliest free candidate position holding the query
@@ -268,7 +250,7 @@ struct QueryScorer::State {
         }
 
         const std::size_t longest = std::max(m, n);
-        const std::uint64_t d = short_query ? distance_bits(n) : distance_rows(n);
+        const std::uint64_t d = distance(n);
         const double norm = 1.0 - static_cast<double>(d) / static_cast<double>(longest);
         const double jaro_score =
             short_query && n <= 64 ? jaro_bits(n) : jaro_decoded(q.data(), m, cand.data(), n);
@@ -281,10 +263,8 @@ QueryScorer::QueryScorer(std::string_view query) : state_(std::make_unique<State
     s.query = query;
     decode_utf8(query, s.q);
     s.short_query = !s.q.empty() && s.q.size() <= 64;
-    for (std::size_t i = 0; i < s.q.size(); ++i) {
-        s.counts.add(s.q[i]);
-        if (s.short_query) s.query_masks.add(s.q[i], i);
-    }
+    for (std::size_t i = 0; i < s.q.size(); ++i) s.counts.add(s.q[i]);
+    if (!s.q.empty()) s.query_masks = std::make_unique<PatternMasks<CodePointIds>>(s.q.data(), s.q.size());
 }
 
 QueryScorer::~QueryScorer() = default;

@@ -18,7 +18,9 @@
 // vertical differences +1 below the last word's bottom cell, and the word at
 // the top of the band sees a horizontal difference of +1 above it: both give
 // values no smaller than the true ones, while the cells of every path of
-// cost <= k keep their exact values, so the bottom-right cell is exact.
+// cost <= k keep their exact values, so the bottom-right cell is exact. (A
+// transposition term that reaches outside the band is left out, which can
+// only raise values.)
 #pragma once
 
 #include <algorithm>
@@ -100,7 +102,10 @@ std::uint64_t blocks(const Masks& pm, const Char* t, std::size_t n, std::uint64_
     const std::size_t words = pm.words();
     const std::int64_t delta = static_cast<std::int64_t>(n) - static_cast<std::int64_t>(m);
     const auto kk = static_cast<std::int64_t>(std::min<std::uint64_t>(k, m + n));
-    const auto below = static_cast<std::size_t>((kk - delta) / 2);  // j <= i + below
+    // j <= i + below. The transposition term needs the diagonal differences
+    // of the step before, which a word entering from below lacks: with it
+    // every word takes part from the start and only the top edge moves.
+    const auto below = Osa ? m : static_cast<std::size_t>((kk - delta) / 2);
     const auto above = static_cast<std::size_t>((kk + delta) / 2);  // j >= i - above
     const unsigned last_bit = static_cast<unsigned>((m - 1) % 64);
 
@@ -127,10 +132,14 @@ std::uint64_t blocks(const Masks& pm, const Char* t, std::size_t n, std::uint64_
             if constexpr (Osa) d0s[last] = ~std::uint64_t{0};
             score += bottom(last) - bottom(last - 1);
         }
+        const std::size_t was_first = first;
         if (i > above) first = std::max(first, (i - above - 1) / 64);
 
         const std::uint64_t* row = pm.row(t[i - 1]);
         std::uint64_t hp_carry = 1, hn_carry = 0, tr_carry = 0;
+        // A transposition across the top edge of the band reads the word
+        // above, if it took the previous step.
+        if (Osa && first > was_first) tr_carry = (~d0s[first - 1] & row[first - 1]) >> 63;
         std::uint64_t hp = 0, hn = 0;
         for (std::size_t w = first; w <= last; ++w) {
             const std::uint64_t eq = row[w];
