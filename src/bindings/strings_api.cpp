@@ -27,13 +27,19 @@ strings::FixedWidthText stored_text(PyObject* s) {
             static_cast<unsigned>(PyUnicode_KIND(s))};
 }
 
-// Hamming compares code points at equal positions, so it runs on the
-// stored arrays once the UTF-8 conversion has accepted both arguments.
-PyObject* hamming_impl(Args& args) {
+// Metrics over code points run on the stored arrays once the UTF-8
+// conversion has accepted both arguments (its errors stay the same).
+template <auto Metric, auto Result>
+PyObject* stored_pair_impl(Args& args) {
     std::string_view a, b;
     if (!args.str(0, a) || !args.str(1, b)) return nullptr;
-    return py_optional_int(strings::hamming(stored_text(args.raw(0)), stored_text(args.raw(1))));
+    return Result(Metric(stored_text(args.raw(0)), stored_text(args.raw(1))));
 }
+
+constexpr std::uint64_t (*kLevenshteinStored)(strings::FixedWidthText, strings::FixedWidthText) = strings::levenshtein;
+constexpr std::uint64_t (*kOsaStored)(strings::FixedWidthText, strings::FixedWidthText) = strings::osa_distance;
+constexpr std::optional<std::uint64_t> (*kHammingStored)(strings::FixedWidthText, strings::FixedWidthText) =
+    strings::hamming;
 
 constexpr Signature kLevenshtein{"levenshtein", {"a", "b"}, 2};
 constexpr Signature kNormalizedLevenshtein{"normalized_levenshtein", {"a", "b"}, 2};
@@ -78,7 +84,7 @@ PyObject* find_matches_above_threshold_impl(Args& args) {
 
 }  // namespace
 
-PyMethodDef k_levenshtein = method<kLevenshtein, pair_impl<strings::levenshtein, py_int>>(
+PyMethodDef k_levenshtein = method<kLevenshtein, stored_pair_impl<kLevenshteinStored, py_int>>(
     "levenshtein(a, b)\n--\n\n"
     "Compute the Levenshtein distance between two strings.\n\n"
     "The distance is the smallest number of single-character insertions,\n"
@@ -142,7 +148,7 @@ PyMethodDef k_jaro_winkler = method<kJaroWinkler, pair_impl<strings::jaro_winkle
     "    >>> mivo.jaro_winkler(\"martha\", \"marhta\")\n"
     "    0.9611111111111111");
 
-PyMethodDef k_hamming = method<kHamming, hamming_impl>(
+PyMethodDef k_hamming = method<kHamming, stored_pair_impl<kHammingStored, py_optional_int>>(
     "hamming(a, b)\n--\n\n"
     "Compute the Hamming distance between two strings.\n\n"
     "The number of positions at which two strings of the same length (in\n"
@@ -159,7 +165,7 @@ PyMethodDef k_hamming = method<kHamming, hamming_impl>(
     "    >>> mivo.hamming(\"hello\", \"world!\") is None\n"
     "    True");
 
-PyMethodDef k_osa_distance = method<kOsaDistance, pair_impl<strings::osa_distance, py_int>>(
+PyMethodDef k_osa_distance = method<kOsaDistance, stored_pair_impl<kOsaStored, py_int>>(
     "osa_distance(a, b)\n--\n\n"
     "Compute the OSA (Optimal String Alignment) distance between two strings.\n\n"
     "Like the Levenshtein distance, with the transposition of two adjacent\n"

@@ -117,6 +117,12 @@ std::uint64_t levenshtein_decoded(const char32_t* a, std::size_t m, const char32
     return distance(a, m, b, n);
 }
 
+std::uint64_t levenshtein(FixedWidthText a, FixedWidthText b) {
+    return with_code_units(a, b, [](const auto* x, std::size_t m, const auto* y, std::size_t n) {
+        return distance(x, m, y, n);
+    });
+}
+
 std::uint64_t levenshtein(std::string_view a, std::string_view b) {
     if (a == b) return 0;
     if (a.empty()) return count_scalars(b);

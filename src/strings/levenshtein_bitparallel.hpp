@@ -178,4 +178,50 @@ std::uint64_t blocks(const Masks& pm, const Char* t, std::size_t n, std::uint64_
     return score;
 }
 
+// A pattern of exactly W words with every word in registers (no band), for
+// patterns a little longer than one word.
+template <bool Osa, int W, class Masks, class Char>
+std::uint64_t fixed_words(const Masks& pm, const Char* t, std::size_t n) {
+    const std::size_t m = pm.size();
+    const std::uint64_t last = std::uint64_t{1} << ((m - 1) % 64);
+    std::uint64_t vp[W], vn[W], d0s[W];
+    for (int w = 0; w < W; ++w) {
+        vp[w] = ~std::uint64_t{0};
+        vn[w] = 0;
+        d0s[w] = ~std::uint64_t{0};
+    }
+    std::uint64_t score = m;
+    const std::uint64_t* prev_row = pm.absent_row();
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint64_t* row = pm.row(t[i]);
+        std::uint64_t hp_carry = 1, hn_carry = 0, tr_carry = 0;
+        for (int w = 0; w < W; ++w) {
+            const std::uint64_t eq = row[w];
+            const std::uint64_t x = eq | hn_carry;
+            std::uint64_t d0 = (((x & vp[w]) + vp[w]) ^ vp[w]) | x | vn[w];
+            if constexpr (Osa) {
+                const std::uint64_t rising = ~d0s[w] & eq;
+                d0 |= ((rising << 1) | tr_carry) & prev_row[w];
+                tr_carry = rising >> 63;
+                d0s[w] = d0;
+            }
+            std::uint64_t hp = vn[w] | ~(d0 | vp[w]);
+            std::uint64_t hn = d0 & vp[w];
+            if (w == W - 1) {
+                score += (hp & last) != 0;
+                score -= (hn & last) != 0;
+            }
+            const std::uint64_t hp_out = hp >> 63, hn_out = hn >> 63;
+            hp = (hp << 1) | hp_carry;
+            hn = (hn << 1) | hn_carry;
+            hp_carry = hp_out;
+            hn_carry = hn_out;
+            vp[w] = hn | ~(d0 | hp);
+            vn[w] = hp & d0;
+        }
+        if constexpr (Osa) prev_row = row;
+    }
+    return score;
+}
+
 }  // namespace mivo::strings::bitparallel

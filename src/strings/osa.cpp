@@ -30,10 +30,17 @@ std::uint64_t distance(const Char* a, std::size_t m, const Char* b, std::size_t 
     if (m == 0) return n;
     const PatternMasks<IdsFor<Char>> pm(a, m);
     if (m <= 64) return bitparallel::osa_word(pm, b, n);
+    if (m <= 128) return bitparallel::fixed_words<true, 2>(pm, b, n);
     return bitparallel::blocks<true>(pm, b, n, bitparallel::aligned_bound(a, m, b, n));
 }
 
 }  // namespace
+
+std::uint64_t osa_distance(FixedWidthText a, FixedWidthText b) {
+    return with_code_units(a, b, [](const auto* x, std::size_t m, const auto* y, std::size_t n) {
+        return distance(x, m, y, n);
+    });
+}
 
 std::uint64_t osa_distance(std::string_view a, std::string_view b) {
     if (a == b) return 0;
