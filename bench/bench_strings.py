@@ -169,7 +169,11 @@ def main() -> int:
             a,
             b,
         )
-    for label, (a, b) in (("short", ("kitten", "sitting")), ("long ascii 200", (long_a, long_b))):
+    osa_cases = [("short", ("kitten", "sitting"))]
+    for label, alphabet in (("ascii", ASCII), ("non-ascii", NON_ASCII)):
+        for length in (100, 1000):
+            osa_cases.append((f"{label} {length}", random_pair(rng, alphabet, length)))
+    for label, (a, b) in osa_cases:
         if rapidfuzz:
             assert rf_osa.distance(a, b) == mivo.osa_distance(a, b)
         compare(
@@ -178,12 +182,14 @@ def main() -> int:
             {
                 "rapidfuzz": rf_osa.distance if rapidfuzz else None,
                 # jellyfish offers the unrestricted Damerau-Levenshtein distance only.
-                "jellyfish (DL)": peer(jellyfish, "damerau_levenshtein_distance"),
+                "jellyfish (DL)": peer(jellyfish, "damerau_levenshtein_distance") if len(a) <= 200 else None,
             },
             a,
             b,
         )
-    for label, (a, b) in (("short", ("karolin", "kathrin")), ("long ascii 200", (long_a, long_b))):
+    hamming_cases = [("short", ("karolin", "kathrin")), ("ascii 1000", random_pair(rng, ASCII, 1000)),
+                     ("non-ascii 1000", random_pair(rng, NON_ASCII, 1000))]
+    for label, (a, b) in hamming_cases:
         if rapidfuzz:
             assert rf_hamming.distance(a, b) == mivo.hamming(a, b)
         compare(
@@ -227,7 +233,34 @@ def main() -> int:
             print()
         print(f"{case if case != last else '':<{width}}  {name:<{pw}}  {fmt_time(t):>10}  {ratio:8.2f}")
         last = case
+    print_goals()
     return 0
+
+
+# The targets, as mivo's time over the peer's (lower is better).
+GOALS = {
+    "levenshtein ascii 10": 0.7, "levenshtein non-ascii 10": 0.7,
+    "levenshtein ascii 100": 0.8, "levenshtein non-ascii 100": 0.8,
+    "levenshtein ascii 1000": 0.8, "levenshtein non-ascii 1000": 0.8,
+    "osa_distance ascii 100": 1.0, "osa_distance non-ascii 100": 1.0,
+    "osa_distance ascii 1000": 1.0, "osa_distance non-ascii 1000": 1.0,
+    "hamming non-ascii 1000": 1.0,
+    "find_best_match 100000 words 'aplication'": 0.8, "find_best_match 100000 words 'zebbra'": 0.8,
+}
+
+
+def print_goals() -> None:
+    ours = {case: t for case, name, t, _ in ROWS if name == "mivo"}
+    theirs = {case: t for case, name, t, _ in ROWS if name.startswith("rapidfuzz")}
+    rows = [(case, ours[case] / theirs[case], goal) for case, goal in GOALS.items() if case in ours and case in theirs]
+    if not rows:
+        return
+    width = max(len(r[0]) for r in rows)
+    print()
+    print(f"{'case':<{width}}  {'mivo / rapidfuzz':>16}  {'goal':>6}")
+    print("-" * (width + 28))
+    for case, ratio, goal in rows:
+        print(f"{case:<{width}}  {ratio:16.2f}  {'<= ' + format(goal, '.1f'):>6}{'' if ratio <= goal else '  missed'}")
 
 
 if __name__ == "__main__":
