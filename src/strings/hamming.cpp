@@ -39,10 +39,12 @@ std::uint64_t load64(const unsigned char* p) {
     return w;
 }
 
+#if !MIVO_HAMMING_SSE2
 // Bit k set where byte k of w has its high bit set.
 unsigned high_bits_of_bytes(std::uint64_t w) {
     return static_cast<unsigned>((((w >> 7) & 0x0101010101010101ull) * 0x0102040810204080ull) >> 56);
 }
+#endif
 
 #if MIVO_HAMMING_AVX2
 
