@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "strings/hamming.hpp"
 #include "strings/levenshtein.hpp"
 #include "strings/levenshtein_bitparallel.hpp"
 #include "strings/osa.hpp"
@@ -219,6 +220,25 @@ TEST(EditDistanceBits, LongRandomPairs) {
             }
             expect_both_agree(a, b, al.name);
             expect_both_agree(a, random_text(rng, al.chars, 100 + rng() % 400), al.name);
+        }
+}
+
+// Hamming over UTF-8 (sequences compared as masked words, 64 bytes of
+// starts at a time, a zero-padded last chunk) and over stored code points.
+TEST(Hamming, AgreesWithCountOverUtf8AndStoredWidths) {
+    std::mt19937_64 rng(0x4A);
+    for (const Alphabet& al : alphabets())
+        for (std::size_t n : {0, 1, 15, 16, 17, 31, 63, 64, 65, 200, 1000}) {
+            const Text a = random_text(rng, al.chars, n);
+            Text b = a;
+            for (char32_t& c : b)
+                if (rng() % 3 == 0) c = al.chars[rng() % al.chars.size()];
+            std::uint64_t want = 0;
+            for (std::size_t k = 0; k < n; ++k) want += a[k] != b[k];
+            SCOPED_TRACE(testing::Message() << al.name << " n=" << n);
+            EXPECT_EQ(hamming(utf8(a), utf8(b)), want);
+            EXPECT_EQ(hamming(utf8(a), utf8(b) + "x"), std::nullopt);
+            EXPECT_EQ(hamming(FixedWidthText{a.data(), n, 4}, FixedWidthText{b.data(), n, 4}), want);
         }
 }
 
