@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <type_traits>
 
+#include "strings/compared_pattern.hpp"
 #include "strings/levenshtein_bitparallel.hpp"
-#include "strings/levenshtein_simd.hpp"
 #include "strings/prepared_query.hpp"
 #include "strings/small_buffer.hpp"
 #include "strings/utf8.hpp"
@@ -13,66 +13,15 @@ namespace mivo::strings {
 
 namespace {
 
-namespace simd = levenshtein_simd;
-using simd::kPad;
-
-// A string's values with up to kPad spare values before and after.
-template <class Char>
-class Padded {
-public:
-    explicit Padded(std::size_t capacity) : buf_(capacity + 2 * kPad) {}
-    Char* data() { return buf_.data() + kPad; }
-    // Zeros pad values on both sides of [0, n) and reverses them if asked.
-    void finish(std::size_t n, std::size_t pad, bool reverse) {
-        std::fill_n(data() - pad, pad, Char{});
-        std::fill_n(data() + n, pad, Char{});
-        if (reverse) std::reverse(data(), data() + n);
-    }
-
-private:
-    SmallBuffer<Char, 160> buf_;
-};
-
-constexpr bool kHaveDiagonals = MIVO_LEVENSHTEIN_SSE2 != 0;
-
-// Up to this length of the longer string the diagonal walk beats the bit
-// vectors (it needs no table of masks).
-constexpr std::size_t kDiagonalMax = 12;
-
-// Registers per strip for a shorter string of m values: narrow strips for
-// short strings (fewer idle lanes), four registers otherwise.
-inline int strip_registers(std::size_t m) { return m <= 8 ? 1 : m <= 16 ? 2 : 4; }
-
-// The table of a (m values) against b (n values) by anti-diagonals,
-// 1 <= m <= n <= kMaxLength.
-template <class Char>
-std::uint64_t diagonals(const Char* a, std::size_t m, const Char* b, std::size_t n) {
-#if MIVO_LEVENSHTEIN_SSE2
-    Padded<Char> pa(m), pb(n);
-    std::copy_n(a, m, pa.data());
-    std::copy_n(b, n, pb.data());
-    const int r = strip_registers(m);
-    const std::size_t pad = 8 * static_cast<std::size_t>(r);
-    pa.finish(m, pad, false);
-    pb.finish(n, pad, true);
-    SmallBuffer<std::int16_t, 256> col(n + 2 * kPad + 1);
-    if (r == 1) return simd::diagonal_distance<1>(pa.data(), m, pb.data(), n, col.data());
-    if (r == 2) return simd::diagonal_distance<2>(pa.data(), m, pb.data(), n, col.data());
-    return simd::diagonal_distance<4>(pa.data(), m, pb.data(), n, col.data());
-#else
-    (void)a, (void)m, (void)b, (void)n;
-    return 0;
-#endif
-}
-
 // Bytes index their masks directly, wider values through a hash table.
 template <class Char>
 using IdsFor = std::conditional_t<sizeof(Char) == 1, ByteIds, CodePointIds>;
 
-// The distance picked by length: the common prefix and suffix cost nothing
-// and are dropped; very short strings take the diagonal walk, a shorter
-// string of up to 64 values one word of bit vectors, longer ones the words
-// of the band that an alignment of the two strings bounds.
+// The distance picked by length and alphabet: the common prefix and suffix
+// cost nothing and are dropped; a shorter string of up to 64 values takes
+// one word of bit vectors (its masks compared in registers where SSE2 is
+// there, else from a table), a longer one the words of the band that a
+// plain alignment of the two strings bounds.
 template <class Char>
 std::uint64_t distance(const Char* a, std::size_t m, const Char* b, std::size_t n) {
     while (m > 0 && n > 0 && *a == *b) ++a, ++b, --m, --n;
@@ -82,7 +31,11 @@ std::uint64_t distance(const Char* a, std::size_t m, const Char* b, std::size_t 
         std::swap(m, n);
     }
     if (m == 0) return n;
-    if (kHaveDiagonals && n <= kDiagonalMax) return diagonals(a, m, b, n);
+#if MIVO_COMPARED_PATTERN
+    if (m <= 16) return bitparallel::levenshtein_word(ComparedPattern<Char, 1>(a, m), b, n);
+    if (m <= 32) return bitparallel::levenshtein_word(ComparedPattern<Char, 2>(a, m), b, n);
+    if (m <= 64) return bitparallel::levenshtein_word(ComparedPattern<Char, 4>(a, m), b, n);
+#endif
     const PatternMasks<IdsFor<Char>> pm(a, m);
     if (m <= 64) return bitparallel::levenshtein_word(pm, b, n);
     return bitparallel::blocks<false>(pm, b, n, bitparallel::aligned_bound(a, m, b, n));

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <type_traits>
 
+#include "strings/compared_pattern.hpp"
 #include "strings/levenshtein_bitparallel.hpp"
 #include "strings/prepared_query.hpp"
 #include "strings/small_buffer.hpp"
@@ -28,6 +29,11 @@ std::uint64_t distance(const Char* a, std::size_t m, const Char* b, std::size_t 
         std::swap(m, n);
     }
     if (m == 0) return n;
+#if MIVO_COMPARED_PATTERN
+    if (m <= 16) return bitparallel::osa_word(ComparedPattern<Char, 1>(a, m), b, n);
+    if (m <= 32) return bitparallel::osa_word(ComparedPattern<Char, 2>(a, m), b, n);
+    if (m <= 64) return bitparallel::osa_word(ComparedPattern<Char, 4>(a, m), b, n);
+#endif
     const PatternMasks<IdsFor<Char>> pm(a, m);
     if (m <= 64) return bitparallel::osa_word(pm, b, n);
     if (m <= 128) return bitparallel::fixed_words<true, 2>(pm, b, n);

@@ -1,6 +1,6 @@
 // Levenshtein and OSA distances against straightforward full tables, over
-// random pairs and every length around the register widths of the diagonal
-// walk and the 64-bit words of the bit vectors.
+// random pairs and every length around the register widths of the compared
+// patterns and the 64-bit words of the bit vectors.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -130,8 +130,8 @@ TEST(LevenshteinTable, RandomPairsUpTo300) {
         }
 }
 
-// Distances near the largest the 16-bit cells take, and just past the
-// length where the 64-bit rows take over.
+// A very long text against a pattern of a few values: one word over tens
+// of thousands of steps, distances past 16 bits.
 TEST(LevenshteinTable, LongAgainstShort) {
     std::mt19937_64 rng(99);
     for (std::size_t n : {64999, 65000, 65001, 70000})
