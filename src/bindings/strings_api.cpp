@@ -37,6 +37,8 @@ PyObject* stored_pair_impl(Args& args) {
 }
 
 constexpr std::uint64_t (*kLevenshteinStored)(strings::FixedWidthText, strings::FixedWidthText) = strings::levenshtein;
+constexpr double (*kNormalizedLevenshteinStored)(strings::FixedWidthText, strings::FixedWidthText) =
+    strings::normalized_levenshtein;
 constexpr std::uint64_t (*kOsaStored)(strings::FixedWidthText, strings::FixedWidthText) = strings::osa_distance;
 constexpr std::optional<std::uint64_t> (*kHammingStored)(strings::FixedWidthText, strings::FixedWidthText) =
     strings::hamming;
@@ -100,7 +102,7 @@ PyMethodDef k_levenshtein = method<kLevenshtein, stored_pair_impl<kLevenshteinSt
     "    >>> mivo.levenshtein(\"kitten\", \"sitting\")\n"
     "    3");
 
-PyMethodDef k_normalized_levenshtein = method<kNormalizedLevenshtein, pair_impl<strings::normalized_levenshtein, py_float>>(
+PyMethodDef k_normalized_levenshtein = method<kNormalizedLevenshtein, stored_pair_impl<kNormalizedLevenshteinStored, py_float>>(
     "normalized_levenshtein(a, b)\n--\n\n"
     "Compute the normalized Levenshtein similarity between two strings.\n\n"
     "The similarity is 1 - distance / length of the longer string, from 0.0\n"

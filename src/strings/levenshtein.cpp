@@ -90,6 +90,13 @@ std::uint64_t levenshtein(std::string_view a, std::string_view b) {
     return decoded_distance<char32_t>(a, b);
 }
 
+double normalized_levenshtein(FixedWidthText a, FixedWidthText b) {
+    // Equal strings have distance 0, which gives 1.0 as the byte test does.
+    const std::size_t len = std::max(a.size, b.size);
+    if (len == 0) return 1.0;
+    return 1.0 - static_cast<double>(levenshtein(a, b)) / static_cast<double>(len);
+}
+
 double normalized_levenshtein(std::string_view a, std::string_view b) {
     if (a == b) return 1.0;
     const std::uint64_t d = levenshtein(a, b);

@@ -19,5 +19,6 @@ std::uint64_t levenshtein_decoded(const char32_t* a, std::size_t m, const char32
 
 // 1 - distance / longer length; 1.0 for byte-identical strings.
 double normalized_levenshtein(std::string_view a, std::string_view b);
+double normalized_levenshtein(FixedWidthText a, FixedWidthText b);
 
 }  // namespace mivo::strings

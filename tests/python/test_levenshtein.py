@@ -56,6 +56,7 @@ def test_distances_across_storage_widths(wa, wb):
         shared = "".join(rng.choice(WIDTHS[wa]) for _ in range(rng.choice([0, 70])))
         for x, y in ((a, b), (shared + a + shared, shared + b + shared), (a, a[::-1])):
             assert mivo.levenshtein(x, y) == model.levenshtein(x, y), (x, y)
+            assert mivo.normalized_levenshtein(x, y) == model.normalized_levenshtein(x, y), (x, y)
             assert mivo.osa_distance(x, y) == model.osa_distance(x, y), (x, y)
             y_same = (y * (len(x) // max(len(y), 1) + 1))[: len(x)] if y else x
             assert mivo.hamming(x, y_same) == model.hamming(x, y_same), (x, y_same)
