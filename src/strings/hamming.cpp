@@ -118,8 +118,9 @@ std::uint64_t differing_bytes(const unsigned char* a, const unsigned char* b, st
             equal = _mm_sub_epi8(equal, _mm_cmpeq_epi8(x, y));
         }
         const __m128i sums = _mm_sad_epu8(equal, _mm_setzero_si128());
-        const auto same = static_cast<std::uint64_t>(_mm_cvtsi128_si64(sums)) +
-                          static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+        // Two sums below 2^16, in the low 32 bits of each half.
+        const auto same = static_cast<std::uint64_t>(_mm_cvtsi128_si32(sums)) +
+                          static_cast<std::uint64_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
         diff += 16 * rounds - same;
     }
 #endif
