@@ -4,6 +4,7 @@
 #include <type_traits>
 
 #include "strings/compared_pattern.hpp"
+#include "strings/edit_tables.hpp"
 #include "strings/levenshtein_bitparallel.hpp"
 #include "strings/prepared_query.hpp"
 #include "strings/small_buffer.hpp"
@@ -35,6 +36,7 @@ std::uint64_t distance(const Char* a, std::size_t m, const Char* b, std::size_t 
     if (m <= 64) return bitparallel::osa_word(ComparedPattern<Char, 4>(a, m), b, n);
 #endif
     const PatternMasks<IdsFor<Char>> pm(a, m);
+    if (!pm.ok()) return tables::osa(a, m, b, n);
     if (m <= 64) return bitparallel::osa_word(pm, b, n);
     if (m <= 128) return bitparallel::fixed_words<true, 2>(pm, b, n);
     return bitparallel::blocks<true>(pm, b, n, bitparallel::aligned_bound(a, m, b, n));

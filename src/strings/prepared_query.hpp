@@ -6,6 +6,7 @@
 // prepared once and then run against any number of texts.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -162,6 +163,7 @@ public:
         std::uint32_t next = 1;
         for (std::size_t j = 0; j < m; ++j) next += ids_.add(p[j], next) == next;
         const std::size_t total = static_cast<std::size_t>(next) * words_;
+        if (total > std::max(kMinBudget, 16 * m)) return;  // not prepared
         heap_ = std::make_unique<std::uint64_t[]>(total);
         rows_ = heap_.get();
         for (std::size_t j = 0; j < m; ++j) rows_[ids_.find(p[j]) * words_ + j / 64] |= std::uint64_t{1} << (j % 64);
@@ -169,6 +171,9 @@ public:
     PatternMasks(const PatternMasks&) = delete;
     PatternMasks& operator=(const PatternMasks&) = delete;
 
+    // Whether the masks were built: a long pattern over so many distinct
+    // characters that its rows would pass the budget is left unprepared.
+    bool ok() const { return rows_ != nullptr; }
     std::size_t size() const { return size_; }
     std::size_t words() const { return words_; }
     // The `words` masks of c.
@@ -186,12 +191,15 @@ public:
 
 private:
     static constexpr std::size_t kInline = Ids::kDenseRows;  // a one-word pattern
+    // Rows of at least 8 MiB are always allowed, more when the pattern is
+    // long (16 words per value).
+    static constexpr std::size_t kMinBudget = std::size_t{1} << 20;
     Ids ids_;
     std::size_t size_;
     std::size_t words_;
     std::uint64_t inline_[kInline];
     std::unique_ptr<std::uint64_t[]> heap_;
-    std::uint64_t* rows_;
+    std::uint64_t* rows_ = nullptr;
 };
 
 }  // namespace mivo::strings

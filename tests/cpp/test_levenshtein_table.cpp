@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "strings/edit_tables.hpp"
 #include "strings/hamming.hpp"
 #include "strings/levenshtein.hpp"
 #include "strings/levenshtein_bitparallel.hpp"
@@ -221,6 +222,22 @@ TEST(EditDistanceBits, LongRandomPairs) {
             }
             expect_both_agree(a, b, al.name);
             expect_both_agree(a, random_text(rng, al.chars, 100 + rng() % 400), al.name);
+        }
+}
+
+// Very long patterns over very many distinct values are not prepared (their
+// rows would take gigabytes); the plain tables then serve.
+TEST(EditDistanceBits, UnpreparedPatternsTakeThePlainTables) {
+    Text huge(70000);
+    for (std::size_t i = 0; i < huge.size(); ++i) huge[i] = static_cast<char32_t>(0x4E00 + i % 3000);
+    EXPECT_FALSE(PatternMasks<CodePointIds>(huge.data(), huge.size()).ok());
+    EXPECT_TRUE(PatternMasks<CodePointIds>(huge.data(), 5000).ok());
+    std::mt19937_64 rng(77);
+    for (const Alphabet& al : alphabets())
+        for (int k = 0; k < 20; ++k) {
+            const Text a = random_text(rng, al.chars, rng() % 90), b = random_text(rng, al.chars, rng() % 90);
+            EXPECT_EQ(tables::levenshtein(a.data(), a.size(), b.data(), b.size()), full_table(a, b));
+            EXPECT_EQ(tables::osa(a.data(), a.size(), b.data(), b.size()), osa_table(a, b));
         }
 }
 
