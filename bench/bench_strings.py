@@ -42,10 +42,8 @@ if rapidfuzz:
 QUICK = False
 
 
-def per_call(fn, *args) -> float:
-    """Seconds per call: the fastest of several batches of about 20 ms (other
-    work on the machine only ever adds time, so the minimum is the steadiest
-    figure on a shared machine)."""
+def batch_size(fn, *args) -> int:
+    """Calls that take about 20 ms (5 ms with --quick)."""
     budget = 0.005 if QUICK else 0.02
     n = 1
     while True:
@@ -54,15 +52,24 @@ def per_call(fn, *args) -> float:
             fn(*args)
         elapsed = time.perf_counter() - start
         if elapsed >= budget or n >= 1 << 22:
-            break
+            return n
         n *= 2 if elapsed == 0 else max(2, min(100, int(budget / elapsed) + 1))
-    batches = []
+
+
+def per_call(fns: list, *args) -> list[float]:
+    """Seconds per call of each function: batches of the functions taken in
+    turn, the fastest batch of each (other work on the machine only ever adds
+    time, so the minimum of interleaved batches is the steadiest figure on a
+    shared machine)."""
+    sizes = [batch_size(fn, *args) for fn in fns]
+    best = [float("inf")] * len(fns)
     for _ in range(3 if QUICK else 7):
-        start = time.perf_counter()
-        for _ in range(n):
-            fn(*args)
-        batches.append((time.perf_counter() - start) / n)
-    return min(batches)
+        for i, (fn, n) in enumerate(zip(fns, sizes)):
+            start = time.perf_counter()
+            for _ in range(n):
+                fn(*args)
+            best[i] = min(best[i], (time.perf_counter() - start) / n)
+    return best
 
 
 def fmt_time(seconds: float) -> str:
@@ -77,13 +84,11 @@ ROWS: list[tuple[str, str, float, float]] = []
 
 
 def compare(case: str, ours, peers: dict, *args) -> None:
-    base = per_call(ours, *args)
-    ROWS.append((case, "mivo", base, 1.0))
-    for name, fn in peers.items():
-        if fn is None:
-            continue
-        t = per_call(fn, *args)
-        ROWS.append((case, name, t, t / base))
+    present = [(name, fn) for name, fn in peers.items() if fn is not None]
+    times = per_call([ours] + [fn for _, fn in present], *args)
+    ROWS.append((case, "mivo", times[0], 1.0))
+    for (name, _), t in zip(present, times[1:]):
+        ROWS.append((case, name, t, t / times[0]))
 
 
 # ------------------------------------------------------------------ inputs
