@@ -40,6 +40,7 @@ std::uint64_t distance(const Char* a, std::size_t m, const Char* b, std::size_t 
     const PatternMasks<IdsFor<Char>> pm(a, m);
     if (!pm.ok()) return tables::levenshtein(a, m, b, n);
     if (m <= 64) return bitparallel::levenshtein_word(pm, b, n);
+    if (m <= 128) return bitparallel::fixed_words<false, 2>(pm, b, n);
     return bitparallel::blocks<false>(pm, b, n, bitparallel::aligned_bound(a, m, b, n));
 }
 

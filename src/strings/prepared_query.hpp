@@ -164,8 +164,13 @@ public:
         for (std::size_t j = 0; j < m; ++j) next += ids_.add(p[j], next) == next;
         const std::size_t total = static_cast<std::size_t>(next) * words_;
         if (total > std::max(kMinBudget, 16 * m)) return;  // not prepared
-        heap_ = std::make_unique<std::uint64_t[]>(total);
-        rows_ = heap_.get();
+        if (total <= kInline) {
+            std::memset(inline_, 0, total * sizeof(std::uint64_t));
+            rows_ = inline_;
+        } else {
+            heap_ = std::make_unique<std::uint64_t[]>(total);
+            rows_ = heap_.get();
+        }
         for (std::size_t j = 0; j < m; ++j) rows_[ids_.find(p[j]) * words_ + j / 64] |= std::uint64_t{1} << (j % 64);
     }
     PatternMasks(const PatternMasks&) = delete;
@@ -190,7 +195,8 @@ public:
     }
 
 private:
-    static constexpr std::size_t kInline = Ids::kDenseRows;  // a one-word pattern
+    // Room for a one-word pattern, or a short one over few characters.
+    static constexpr std::size_t kInline = std::max<std::size_t>(Ids::kDenseRows, 264);
     // Rows of at least 8 MiB are always allowed, more when the pattern is
     // long (16 words per value).
     static constexpr std::size_t kMinBudget = std::size_t{1} << 20;
