@@ -23,6 +23,9 @@ for a, b in [("kitten", "sitting"), ("café", "cafe\u0301"), ("日本語", "日�
         f"  {a!r} vs {b!r}: levenshtein={mivo.levenshtein(a, b)}"
         f"  normalized={mivo.normalized_levenshtein(a, b):.3f}"
     )
+print("  The two 'café' look alike but differ: the first has one code point é (U+00E9), the")
+print("  second e followed by a combining acute accent (U+0301), so one substitution and one")
+print("  insertion. Normalise both first (unicodedata.normalize('NFC', s)) to compare them as equal.")
 
 section("Fuzzy matching against a word list")
 words_file = pathlib.Path("/usr/share/dict/words")
@@ -64,9 +67,32 @@ sentences = [
 ]
 hashes = [mivo.simhash(s) for s in sentences]
 
-print("  SimHash fingerprints (64-bit integers, easy to store):")
+print("  SimHash fingerprints (unsigned 64-bit integers, 0 to 2**64 - 1):")
 for s, h in zip(sentences, hashes):
     print(f"    {h:016x}  {s}")
+
+
+# Databases store signed 64-bit integers: a value of 2**63 or more does not
+# fit as it is (SQLite: "Python int too large", PostgreSQL: "bigint out of
+# range"). Store h - 2**64 instead and add 2**64 back when reading, or store
+# the 8 bytes h.to_bytes(8, "big").
+def to_signed(h):
+    return h - 2**64 if h >= 2**63 else h
+
+
+def from_signed(s):
+    return s + 2**64 if s < 0 else s
+
+
+con = sqlite3.connect(":memory:")
+con.execute("CREATE TABLE texts (id INTEGER PRIMARY KEY, simhash INTEGER, simhash_bytes BLOB)")
+con.executemany("INSERT INTO texts VALUES (?, ?, ?)",
+                [(i, to_signed(h), h.to_bytes(8, "big")) for i, h in enumerate(hashes)])
+stored = con.execute("SELECT simhash, simhash_bytes FROM texts ORDER BY id").fetchall()
+assert [from_signed(s) for s, _ in stored] == [int.from_bytes(b, "big") for _, b in stored] == hashes
+print(f"  Stored in SQLite as signed 64-bit integers ({sum(h >= 2**63 for h in hashes)} of {len(hashes)} are >= 2**63"
+      " and stored negative)\n  and as 8 bytes; both read back to the same values.")
+con.close()
 
 print("  Pairs within 8 differing bits (of 64):")
 for i, h in enumerate(hashes):
@@ -161,7 +187,7 @@ with tempfile.TemporaryDirectory() as tmp:
     path = os.path.join(tmp, "vectors.db")
     con = sqlite3.connect(path)
     queries = range(0, len(data), 10)
-    for bands in (4, 16):
+    for bands in (4, 8, 16):
         sql = band_index(con, bands)
         if bands == 4:
             print(f"  query: {sql.split('WHERE ')[1]}")
@@ -181,4 +207,7 @@ with tempfile.TemporaryDirectory() as tmp:
     con.close()
     print(f"  (an on-disk database in {tmp}, removed again)")
 print("  Fewer, wider bands return only very close matches; more, narrower bands find more")
-print("  neighbours at the cost of more candidate rows to re-rank.")
+print("  neighbours at the cost of more candidate rows to re-rank: use 16 bands.")
+print("  A band matches only in its own position (band0 against band0): with one column per")
+print("  position that holds; in a single column (say a text[] array) store f'{i}:{band}' instead,")
+print("  or bands equal by chance in different positions turn most of the table into candidates.")

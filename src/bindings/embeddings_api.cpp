@@ -1,99 +1,23 @@
-// Module functions of the embedding family: the encode functions with their
-// profile policy (fixed seeds, the compression ladder, the length budget
-// search), decoding and inspection of identifiers, and LSH bands.
-#include <algorithm>
-#include <bit>
+// Module functions of the embedding family: argument conversion and results
+// for the encode functions (their records come from the policy unit), decoding
+// and inspection of identifiers, and LSH bands.
 #include <cmath>
-#include <cstdio>
 
 #include "bindings/registry.hpp"
 #include "embeddings/embeddings.hpp"
 #include "embeddings/encoding.hpp"
 #include "embeddings/vector_simhash.hpp"
+#include "policy/policy.hpp"
 
 namespace mivo::py {
 namespace {
 
 namespace emb = mivo::embeddings;
-using emb::DimensionMode;
 using emb::EncodingProfile;
 using emb::MivoError;
 using emb::Precision;
 
-// Seeds: eight ASCII letters read as a big-endian integer.
-constexpr std::uint64_t seed_word(const char (&w)[9]) {
-    std::uint64_t v = 0;
-    for (int i = 0; i < 8; ++i) v = (v << 8) | static_cast<unsigned char>(w[i]);
-    return v;
-}
-constexpr std::uint64_t kSeedSimHash = seed_word("MIVOSIMH");
-constexpr std::uint64_t kSeedLossless = seed_word("MIVOFULL");
-constexpr std::uint64_t kSeedCompressed = seed_word("MIVOCOMP");
-constexpr std::uint64_t kSeedMaxLength = seed_word("MIVOMAXL");
-constexpr std::uint64_t kSeedCrossDims = seed_word("MIVOXDII");
-static_assert(kSeedSimHash == 0x4D49564F53494D48ull);
-
-EncodingProfile full_vector(Precision precision, DimensionMode mode, std::uint64_t seed) {
-    return EncodingProfile{EncodingProfile::FullVector{precision, mode, seed}};
-}
-
-EncodingProfile lossless() { return full_vector(Precision::full32(), DimensionMode::preserve(), kSeedLossless); }
-
-// f32 to u16, saturating; NaN and negatives give 0.
-std::uint16_t saturate_u16(float x) {
-    if (!(x > 0.0f)) return 0;
-    if (x >= 65535.0f) return 65535;
-    return static_cast<std::uint16_t>(x);
-}
-
-// Maps a retention fraction to a record: keep 32-bit values and drop
-// dimensions down to a quarter, then halve the precision, then quarter it.
-EncodingProfile compression_ladder(std::uint16_t d, double retention_pct) {
-    constexpr float kFloor = 0.01f;  // the least budget kept
-    float r = static_cast<float>(retention_pct);
-    if (r < kFloor) r = kFloor;
-    if (r > 1.0f) r = 1.0f;
-    const float budget = (static_cast<float>(d) * 32.0f) * r;
-    const std::uint16_t quarter = d / 4;
-    const std::uint16_t d32 = saturate_u16(std::round(budget * 0.03125f));
-    if (d32 >= d) return lossless();
-    if (d32 >= quarter)
-        return full_vector(Precision::full32(), DimensionMode::reduce(std::max<std::uint16_t>(d32, 1)), kSeedCompressed);
-    const std::uint16_t d16 = saturate_u16(std::round(budget * 0.0625f));
-    if (d16 >= quarter)
-        return full_vector(Precision::half16(), d16 < d ? DimensionMode::reduce(d16) : DimensionMode::preserve(),
-                           kSeedCompressed);
-    const std::uint16_t d8 = saturate_u16(std::round(budget * 0.125f));
-    return full_vector(Precision::quant8(),
-                       d8 < d ? DimensionMode::reduce(std::max<std::uint16_t>(d8, 1)) : DimensionMode::preserve(),
-                       kSeedCompressed);
-}
-
-// Maps a character limit to a record: 20 characters are kept for the header,
-// 5 bits per remaining character are spread over the values.
-EncodingProfile length_budget(std::uint16_t d, std::uint64_t max_chars) {
-    if (max_chars <= 20) return full_vector(Precision::bits_of(1), DimensionMode::reduce(1), kSeedMaxLength);
-    const std::uint64_t left = max_chars - 20;
-    const std::uint64_t budget = left > UINT64_MAX / 5 ? UINT64_MAX : left * 5;
-    // An empty (or impossibly long) embedding is refused by the driver's
-    // length check whatever record it gets.
-    if (d == 0 || budget / d >= 32) return lossless();
-    struct Candidate {
-        Precision precision;
-        std::uint64_t bits;
-    };
-    const Candidate candidates[] = {{Precision::full32(), 32}, {Precision::half16(), 16}, {Precision::quant8(), 8},
-                                    {Precision::bits_of(4), 4}, {Precision::bits_of(2), 2}, {Precision::bits_of(1), 1}};
-    for (const Candidate& c : candidates) {
-        const std::uint64_t k = budget / c.bits;
-        if (k >= d) return full_vector(c.precision, DimensionMode::preserve(), kSeedMaxLength);
-        if (k >= 16)
-            return full_vector(c.precision, DimensionMode::reduce(static_cast<std::uint16_t>(k)), kSeedMaxLength);
-    }
-    return full_vector(Precision::bits_of(1),
-                       DimensionMode::reduce(static_cast<std::uint16_t>(std::max<std::uint64_t>(budget, 1))),
-                       kSeedMaxLength);
-}
+using policy::kSeedSimHash;
 
 // Runs the encode driver and converts its result.
 PyObject* run_encode(const FloatView& embedding, const EncodingProfile& profile) {
@@ -125,7 +49,7 @@ PyObject* encode_impl(Args& args) {
     }
     if (!args.vector_data(0, v)) return nullptr;
     switch (variant) {
-        case 0: return run_encode(v, EncodingProfile{EncodingProfile::Mini128{kSeedSimHash}});
+        case 0: return run_encode(v, policy::mini128());
         case 1: return run_encode(v, EncodingProfile{EncodingProfile::Morton10x10{10, 10, std::nullopt}});
         default: return run_encode(v, EncodingProfile{EncodingProfile::Hilbert10x10{10, 10, std::nullopt}});
     }
@@ -135,32 +59,32 @@ constexpr Signature kEncodeLossless{"encode_lossless", {"embedding"}, 1};
 PyObject* encode_lossless_impl(Args& args) {
     FloatView v;
     if (!args.vector(0, v) || !args.vector_data(0, v)) return nullptr;
-    return run_encode(v, lossless());
+    return run_encode(v, policy::lossless());
+}
+
+// The encode functions with one argument after the embedding: both converted
+// (the array's data viewed last), then the record the policy picks for the
+// embedding length and that argument.
+template <class T, bool (Args::*Convert)(int, T&), EncodingProfile (*Record)(std::uint16_t, T)>
+PyObject* encode_with(Args& args) {
+    FloatView v;
+    T arg{};
+    if (!args.vector(0, v) || !(args.*Convert)(1, arg) || !args.vector_data(0, v)) return nullptr;
+    return run_encode(v, Record(dims_of(v), arg));
+}
+
+EncodingProfile cross_dimensional_record(std::uint16_t, std::uint16_t common) {
+    return policy::cross_dimensional(common);
 }
 
 constexpr Signature kEncodeCompressed{"encode_compressed", {"embedding", "retention_pct"}, 2};
-PyObject* encode_compressed_impl(Args& args) {
-    FloatView v;
-    double retention = 0.0;
-    if (!args.vector(0, v) || !args.f64(1, retention) || !args.vector_data(0, v)) return nullptr;
-    return run_encode(v, compression_ladder(dims_of(v), retention));
-}
+constexpr auto encode_compressed_impl = encode_with<double, &Args::f64, policy::compression_ladder>;
 
 constexpr Signature kEncodeMaxLength{"encode_max_length", {"embedding", "max_chars"}, 2};
-PyObject* encode_max_length_impl(Args& args) {
-    FloatView v;
-    std::uint64_t max_chars = 0;
-    if (!args.vector(0, v) || !args.u64(1, max_chars) || !args.vector_data(0, v)) return nullptr;
-    return run_encode(v, length_budget(dims_of(v), max_chars));
-}
+constexpr auto encode_max_length_impl = encode_with<std::uint64_t, &Args::u64, policy::length_budget>;
 
 constexpr Signature kEncodeCrossDimensional{"encode_cross_dimensional", {"embedding", "common_dims"}, 2};
-PyObject* encode_cross_dimensional_impl(Args& args) {
-    FloatView v;
-    std::uint16_t common = 0;
-    if (!args.vector(0, v) || !args.u16(1, common) || !args.vector_data(0, v)) return nullptr;
-    return run_encode(v, full_vector(Precision::half16(), DimensionMode::common(common), kSeedCrossDims));
-}
+constexpr auto encode_cross_dimensional_impl = encode_with<std::uint16_t, &Args::u16, cross_dimensional_record>;
 
 // ------------------------------------------------------------------ readers
 
@@ -264,28 +188,9 @@ constexpr Signature kMivoHammingDistance{"mivo_hamming_distance", {"mivo1", "miv
 PyObject* mivo_hamming_distance_impl(Args& args) {
     std::string_view text[2];
     if (!args.str(0, text[0]) || !args.str(1, text[1])) return nullptr;
-    if (!check_characters(text[0]) || !check_characters(text[1])) return nullptr;
-    std::vector<std::uint8_t> bytes[2];
-    for (int i = 0; i < 2; ++i) {
-        auto decoded = emb::decode_text(text[i]);
-        if (!decoded) return raise_mivo(decoded.error());
-        bytes[i] = std::move(*decoded);
-    }
-    for (const auto& b : bytes)
-        if (b.size() < 2 || (b[0] & 0x0F) == emb::kProfileFullVector) return raise_mivo(MivoError::invalid_header());
-    for (const auto& b : bytes) {
-        const unsigned code = b[0] & 0x0F;
-        if (code != emb::kProfileMini128) {
-            char got[16];
-            std::snprintf(got, sizeof got, "Type 0x%x", code);
-            return raise_mivo(MivoError::profile_mismatch("Mini128", got));
-        }
-    }
-    for (const auto& b : bytes)
-        if (b.size() != 18) return raise_mivo(MivoError::invalid_encoding());
-    std::uint64_t distance = 0;
-    for (std::size_t i = 2; i < 18; ++i) distance += std::popcount(static_cast<unsigned>(bytes[0][i] ^ bytes[1][i]));
-    return py_int(distance);
+    const auto distance = policy::mini128_distance(text[0], text[1]);
+    if (!distance) return raise_mivo(distance.error());
+    return py_int(*distance);
 }
 
 // ------------------------------------------------------------------- bands
@@ -298,7 +203,14 @@ PyObject* embedding_to_bands_impl(Args& args) {
     if (!args.f32_list(0, values)) return nullptr;
     if (args.given(1) && !args.u8(1, bands)) return nullptr;
     if (args.given(2) && args.raw(2) != Py_None && !args.u64(2, seed)) return nullptr;
-    if (bands == 0 || 16 % bands != 0) return PyList_New(0);
+    if (bands == 0 || 16 % bands != 0) {
+        PyErr_Format(PyExc_ValueError, "num_bands must be 1, 2, 4, 8 or 16, got %u", static_cast<unsigned>(bands));
+        return nullptr;
+    }
+    // The values are checked as hashed, after narrowing to f32: a double too
+    // large for f32 has become infinite and is refused like a NaN.
+    for (const float x : values)
+        if (!std::isfinite(x)) return raise_mivo(MivoError::invalid_embedding_value());
     const auto hash = emb::to_be_bytes(emb::simhash_128(values, seed));
     const std::size_t width = 16 / bands;
     std::vector<std::string> texts;
@@ -516,7 +428,9 @@ PyMethodDef k_embedding_to_bands = method<kEmbeddingToBands, embedding_to_bands_
     "    seed (int, optional): Seed for SimHash generation. Default: 0x4d49564f53494d48\n\n"
     "Returns:\n"
     "    list[str]: List of base32hex band strings\n\n"
-    "Other band counts (0, 3, 5, ...) give an empty list.\n\n"
+    "Raises:\n"
+    "    ValueError: If num_bands is not 1, 2, 4, 8 or 16, or a value is NaN\n"
+    "        or infinite (also after narrowing to float32)\n\n"
     "Band Sizes:\n"
     "    1 band:   128 bits = 26 base32hex chars\n"
     "    2 bands:  64 bits = 13 base32hex chars\n"
@@ -535,6 +449,10 @@ PyMethodDef k_embedding_to_bands = method<kEmbeddingToBands, embedding_to_bands_
     "                        band2 TEXT, band3 TEXT);\n"
     "    CREATE INDEX idx_band0 ON items(band0);  -- and one index per band\n"
     "    SELECT id FROM items\n"
-    "    WHERE band0 = ? OR band1 = ? OR band2 = ? OR band3 = ?");
+    "    WHERE band0 = ? OR band1 = ? OR band2 = ? OR band3 = ?\n\n"
+    "    A band matches only in its own position (band0 with band0): keep one\n"
+    "    column per position, or prefix each band with its position when all\n"
+    "    bands share one column. 16 bands find most near neighbours; 4 bands\n"
+    "    only the very closest.");
 
 }  // namespace mivo::py

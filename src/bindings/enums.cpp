@@ -37,11 +37,30 @@ PyObject* variant_int(PyObject* self) {
     return PyLong_FromLong(*v);
 }
 
+// Pickled by name: the qualified name "Profile.Mini128" is looked up in the
+// module again on loading, which gives back the one interned instance.
+PyObject* variant_reduce(PyObject* self, PyObject*) {
+    Shared<std::uint8_t> v;
+    if (!v.acquire(self)) return nullptr;
+    const EnumSpec* info = spec_of(self);
+    if (!info || *v >= info->count) {
+        PyErr_SetString(PyExc_SystemError, "mivo internal error: unknown enumeration value");
+        return nullptr;
+    }
+    return PyUnicode_FromFormat("%s.%s", info->short_name, info->variants[*v]);
+}
+
+PyMethodDef kVariantMethods[] = {
+    {"__reduce__", variant_reduce, METH_NOARGS, "Pickle by name: the unpickled variant is the same object."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyObject* make_enum_class(const EnumSpec& info) {
     PyType_Slot slots[] = {
         {Py_tp_doc, const_cast<char*>(info.doc)},
         {Py_tp_repr, reinterpret_cast<void*>(variant_repr)},
         {Py_nb_int, reinterpret_cast<void*>(variant_int)},
+        {Py_tp_methods, kVariantMethods},
         {0, nullptr},
     };
     PyType_Spec type_spec = {info.type_name, static_cast<int>(sizeof(Variant)), 0, Py_TPFLAGS_DEFAULT, slots};

@@ -169,6 +169,25 @@ int opts_set(PyObject* self, PyObject* value, void* closure) {
     return 0;
 }
 
+// Pickled field by field: SimilarityOpts(case_sensitive, trim_whitespace,
+// prefix_scale) rebuilds it, in another process too; copy and deepcopy use
+// the same recipe.
+PyObject* opts_reduce(PyObject* self, PyObject*) {
+    Opts copy;
+    {
+        Shared<Opts> s;
+        if (!s.acquire(self)) return nullptr;
+        copy = *s;
+    }
+    return Py_BuildValue("(O(NNN))", reinterpret_cast<PyObject*>(Py_TYPE(self)), py_bool(copy.case_sensitive),
+                         py_bool(copy.trim_whitespace), py_float(copy.prefix_scale));
+}
+
+PyMethodDef kMethods[] = {
+    {"__reduce__", Guarded<opts_reduce>::call, METH_NOARGS, "Pickle field by field."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyGetSetDef kGetSet[] = {
     {"case_sensitive", opts_get, Guarded<opts_set>::call, "Whether case matters (default True).",
      reinterpret_cast<void*>(kCaseSensitive)},
@@ -203,6 +222,7 @@ PyType_Slot kSlots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(opts_dealloc)},
     {Py_tp_repr, reinterpret_cast<void*>(Guarded<opts_repr>::call)},
     {Py_tp_getset, kGetSet},
+    {Py_tp_methods, kMethods},
     {Py_tp_doc, const_cast<char*>(kClassDoc)},
     {0, nullptr},
 };

@@ -20,8 +20,15 @@ namespace mivo::embeddings {
 // Fails with ProjectionError "Cannot project to higher dimensions: d -> t"
 // when t > d. target_dims 0 is outside the contract (gives an empty vector).
 // d enters the row keys as a u16 (callers pass at most 2048 values).
+// Reads the key's matrix from the table cache (tables.hpp) and draws the rows
+// itself only when there is none.
 Result<std::vector<float>> project_to_lower_dims(std::span<const float> values, std::uint16_t target_dims,
                                                  std::uint64_t seed);
+
+// The same, every row drawn from its stream during the call: the reference
+// the table path is checked against.
+Result<std::vector<float>> project_to_lower_dims_streamed(std::span<const float> values,
+                                                          std::uint16_t target_dims, std::uint64_t seed);
 
 // The pattern every projected NaN is stored as.
 inline constexpr std::uint32_t kCanonicalNanBits = 0x7FC00000u;

@@ -1,6 +1,8 @@
 #include "embeddings/vector_simhash.hpp"
 
+#include "embeddings/dot_rows.hpp"
 #include "embeddings/seeded_stream.hpp"
+#include "embeddings/tables.hpp"
 
 namespace mivo::embeddings {
 
@@ -11,7 +13,7 @@ float simhash_hyperplane_dot(std::span<const float> embedding, std::uint64_t see
     return stream.dot_standard_normal_f32(embedding, 0.0f);
 }
 
-u128 simhash_128(std::span<const float> embedding, std::uint64_t seed) {
+u128 simhash_128_streamed(std::span<const float> embedding, std::uint64_t seed) {
     if (embedding.empty()) return 0;
     u128 out = 0;
     for (unsigned h = 0; h < 128; ++h) {
@@ -21,9 +23,15 @@ u128 simhash_128(std::span<const float> embedding, std::uint64_t seed) {
     return out;
 }
 
-std::array<std::uint8_t, 16> simhash_to_bytes(u128 value) {
-    std::array<std::uint8_t, 16> out{};
-    for (int i = 0; i < 16; ++i) out[15 - i] = static_cast<std::uint8_t>(value >> (8 * i));
+u128 simhash_128(std::span<const float> embedding, std::uint64_t seed) {
+    if (embedding.empty()) return 0;
+    const TableRef table = hyperplane_table(seed, embedding.size());
+    if (!table) return simhash_128_streamed(embedding, seed);
+    alignas(64) float dots[128];
+    dot_rows(table->data, table->stride, 128, embedding, 0.0f, dots);
+    u128 out = 0;
+    for (unsigned h = 0; h < 128; ++h)
+        if (dots[h] > 0.0f) out |= static_cast<u128>(1) << h;
     return out;
 }
 

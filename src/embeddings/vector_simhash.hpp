@@ -5,26 +5,28 @@
 // embedding length: a longer embedding only extends it.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <span>
 
-namespace mivo::embeddings {
+#include "embeddings/types.hpp"
 
-using u128 = unsigned __int128;
+namespace mivo::embeddings {
 
 // Bit h (value 2^h) is set when the dot product with hyperplane h is > 0.0
 // (0.0, -0.0 and NaN leave it clear). Does not normalise, validate or copy
-// the embedding; an empty embedding gives 0. Never fails.
+// the embedding; an empty embedding gives 0. Never fails. Reads the seed's
+// hyperplane table (tables.hpp) and draws the hyperplanes itself only when
+// there is none.
 u128 simhash_128(std::span<const float> embedding, std::uint64_t seed);
+
+// The same, every hyperplane drawn from its stream during the call: the
+// reference the table path is checked against.
+u128 simhash_128_streamed(std::span<const float> embedding, std::uint64_t seed);
 
 // The dot product that decides bit h: acc = +0.0f, then for j in order
 // acc = acc + embedding[j] * g_j with g_j the j-th deviate of the stream of
 // (seed, h) rounded to f32, every product and every sum rounded to f32.
 float simhash_hyperplane_dot(std::span<const float> embedding, std::uint64_t seed, std::uint8_t h);
 
-// The 16 big-endian bytes of a SimHash: byte 0 holds bits 127..120, byte 15
-// holds bits 7..0, so hyperplane h sits in byte 15 - h / 8.
-std::array<std::uint8_t, 16> simhash_to_bytes(u128 value);
 
 }  // namespace mivo::embeddings

@@ -65,15 +65,10 @@ constexpr bool ascii_white_space(unsigned char b) { return b == ' ' || (b >= 0x0
 
 }  // namespace
 
-std::string_view ucd_version() { return tables::kUcdVersion; }
-
 bool is_white_space(char32_t c) {
     if (c < 0x80) return ascii_white_space(static_cast<unsigned char>(c));
     return has(c, tables::kWhiteSpace);
 }
-
-bool is_cased(char32_t c) { return has(c, tables::kCased); }
-bool is_case_ignorable(char32_t c) { return has(c, tables::kCaseIgnorable); }
 
 std::string_view trim_white_space(std::string_view text) {
     std::size_t begin = 0;

@@ -8,15 +8,8 @@
 
 namespace mivo::strings {
 
-// Version of the Unicode Character Database behind the tables.
-std::string_view ucd_version();
-
 // The White_Space property (25 code points).
 bool is_white_space(char32_t c);
-
-// The Cased and Case_Ignorable properties, as the Final_Sigma condition reads them.
-bool is_cased(char32_t c);
-bool is_case_ignorable(char32_t c);
 
 // `text` without its leading and trailing White_Space characters.
 std::string_view trim_white_space(std::string_view text);

@@ -3,7 +3,6 @@ full-vector header and the payload formulas, written plainly in Python /
 NumPy, and helpers shared by the embedding tests."""
 
 import base64
-import math
 import struct
 
 import numpy as np
@@ -96,61 +95,6 @@ def full_id(payload, original=64, precision=0, mode=0, target=0, seed_word=0, **
     return b32(full_header(original, precision, mode, target, seed_word, **kw) + bytes(payload))
 
 
-def pack_codes(codes, bits):
-    """Codes packed most significant bit first, the last byte zero-filled."""
-    acc = 0
-    for c in codes:
-        acc = (acc << bits) | int(c)
-    total = len(codes) * bits
-    pad = -total % 8
-    return (acc << pad).to_bytes((total + pad) // 8, "big")
-
-
-def f32(x):
-    return np.float32(x)
-
-
-def maxq_f32(bits):
-    return np.float32(float(2**bits - 1))
-
-
-def roundf(x):
-    """C roundf: halves away from zero (x is an f32 value)."""
-    x = float(x)
-    if math.isnan(x) or math.isinf(x):
-        return x
-    return math.copysign(math.floor(abs(x) + 0.5), x)
-
-
-def quantize_model(values, bits):
-    values = np.asarray(values, np.float32)
-    if values.size == 0:
-        return [], f32(0.0), f32(0.0)
-    lo, hi = values.min(), values.max()
-    span = np.float32(hi - lo)
-    if span == 0:
-        return [2 ** (bits - 1)] * values.size, lo, hi
-    maxq = maxq_f32(bits)
-    codes = []
-    for v in values:
-        t = np.float32(np.float32(np.float32(v - lo) / span) * maxq)
-        q = min(max(roundf(t), 0.0), float(maxq))
-        codes.append(min(int(q), 2**bits - 1))
-    return codes, lo, hi
-
-
-def dequantize_model(codes, bits, lo, hi):
-    lo, hi = np.float32(lo), np.float32(hi)
-    if len(codes) == 0:
-        return np.zeros(0, np.float32)
-    span = np.float32(hi - lo)
-    if span == 0:
-        return np.full(len(codes), lo, np.float32)
-    maxq = maxq_f32(bits)
-    c = np.array([float(x) for x in codes], np.float64).astype(np.float32)
-    return ((c / maxq) * span + lo).astype(np.float32)
-
-
 def normalize_model(values):
     """Unit length in f32: sequential sum of squares from -0.0, sqrt, divide."""
     v = np.asarray(values, np.float32)
@@ -162,31 +106,3 @@ def normalize_model(values):
         return v.copy()
     return (v / np.sqrt(s)).astype(np.float32)
 
-
-def saturate_u16(x):
-    x = float(x)
-    if math.isnan(x) or x <= 0:
-        return 0
-    return 65535 if x >= 65535 else int(x)
-
-
-def ladder_model(d, retention):
-    """(precision, mode, target, seed) chosen by the compression ladder."""
-    r = np.float32(retention)
-    floor_ = np.float32(0.01)
-    if r < floor_:
-        r = floor_
-    if r > np.float32(1.0):
-        r = np.float32(1.0)
-    budget = np.float32(np.float32(np.float32(d) * np.float32(32.0)) * r)
-    q = d // 4
-    d32 = saturate_u16(roundf(np.float32(budget * np.float32(0.03125))))
-    if d32 >= d:
-        return ("Full32", "Preserve", d, "lossless")
-    if d32 >= q:
-        return ("Full32", "Reduce", max(d32, 1), "compressed")
-    d16 = saturate_u16(roundf(np.float32(budget * np.float32(0.0625))))
-    if d16 >= q:
-        return ("Half16", "Reduce", d16, "compressed") if d16 < d else ("Half16", "Preserve", d, "compressed")
-    d8 = saturate_u16(roundf(np.float32(budget * np.float32(0.125))))
-    return ("Quant8", "Reduce", max(d8, 1), "compressed") if d8 < d else ("Quant8", "Preserve", d, "compressed")

@@ -24,8 +24,6 @@ def test_bands_are_consecutive_slices_of_one_hash(bands, chars):
 
 def test_band_counts_defaults_and_zero_hash():
     assert [len(t) for t in mivo.embedding_to_bands(V)] == [7, 7, 7, 7]
-    for bands in [0, 3, 5, 7, 9, 15, 17, 32, 255]:
-        assert mivo.embedding_to_bands(V, bands) == []
     assert mivo.embedding_to_bands([]) == ["0000000"] * 4
     assert mivo.embedding_to_bands(np.zeros(768, np.float32)) == ["0000000"] * 4
     assert mivo.embedding_to_bands([0.0, -0.0], 1) == ["0" * 26]
@@ -62,9 +60,29 @@ def test_values_are_read_one_by_one_and_narrowed_to_f32():
     wide = np.random.default_rng(3).standard_normal(200).tolist()  # not representable in f32
     assert hash_bytes(wide) == hash_bytes(np.array(wide, np.float32).tolist())
     assert hash_bytes([2, 2.0, True, Two(), Idx()]) == hash_bytes([2.0, 2.0, 1.0, 2.0, 2.0])
-    # No length or value checks here.
-    assert len(mivo.embedding_to_bands([float("nan"), float("inf"), 1.0])) == 4
+    # No length check here.
     assert len(mivo.embedding_to_bands(np.ones(5000, np.float32), 2)) == 2
+
+
+@pytest.mark.parametrize("bands", [0, 3, 5, 7, 9, 15, 17, 32, 255])
+def test_band_count_that_does_not_divide_16_is_refused(bands):
+    text = raises(lambda: mivo.embedding_to_bands(V, bands))
+    assert text == f"num_bands must be 1, 2, 4, 8 or 16, got {bands}"
+
+
+@pytest.mark.parametrize("bad", [float("nan"), float("inf"), -float("inf"), 1e39, -3.5e38])
+@pytest.mark.parametrize("as_array", [False, True])
+def test_values_not_finite_in_f32_are_refused_like_encode(bad, as_array):
+    values = V.astype(np.float64)
+    values[100] = bad
+    arg = values if as_array else values.tolist()
+    text = raises(lambda: mivo.embedding_to_bands(arg, 16))
+    assert text == "Invalid embedding value (NaN or Inf detected)"
+    if np.isnan(bad) or np.isinf(bad):
+        assert raises(lambda: mivo.encode(values.astype(np.float32), mivo.Profile.Mini128)) == text
+    # The largest finite f32 still hashes.
+    values[100] = np.finfo(np.float32).max
+    assert len(mivo.embedding_to_bands(values.tolist(), 16)) == 16
 
 
 @pytest.mark.parametrize(
@@ -94,8 +112,9 @@ def test_conversion_errors(kwargs, exc, message):
 def test_arguments_converted_in_order():
     assert raises(lambda: mivo.embedding_to_bands("x", None, "y"), TypeError).startswith("argument 'embedding': ")
     assert raises(lambda: mivo.embedding_to_bands([1.0], None, "y"), TypeError).startswith("argument 'num_bands': ")
-    # An empty result still converts the seed.
+    # The band count is checked after every argument is converted.
     assert raises(lambda: mivo.embedding_to_bands([1.0], 3, "y"), TypeError).startswith("argument 'seed': ")
+    assert raises(lambda: mivo.embedding_to_bands([float("nan")], 3)).startswith("num_bands must be")
 
 
 def test_error_raised_while_iterating_propagates():

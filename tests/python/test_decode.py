@@ -1,5 +1,4 @@
 """Reading identifiers: bytes, reversibility, metadata, vectors, Hamming distance."""
-import math
 import struct
 
 import numpy as np
@@ -7,7 +6,7 @@ import pytest
 
 import mivo
 
-from .models import F32_MAX, b32, bits_of, dequantize_model, full_id, metadata, pack_codes, quantize_model, raises, unb32, vec
+from .models import b32, bits_of, full_id, metadata, raises, unb32, vec
 
 P = mivo.Profile
 BAD = "Invalid base32hex encoding"
@@ -82,18 +81,14 @@ def test_not_full_vector_gives_none():
 
 # ----------------------------------------------- rejected full-vector identifiers
 
+# One refusal of each kind as both readers raise it (the decoder's full table
+# is tested in C++).
 FAILURES = [
     # (name, text, message)
     ("two-bytes", "0g00", HEADER),
-    ("eleven-bytes", b32(bytes([4]) + bytes(10)), HEADER),
     ("precision-36", full_id(bytes(8), precision=36), "Invalid metadata in header: Invalid precision type"),
-    ("precision-and-mode", full_id(bytes(8), precision=36, mode=3), "Invalid metadata in header: Invalid precision type"),
-    ("mode-3", full_id(bytes(8), mode=3), "Invalid metadata in header: Invalid dimension mode"),
     ("full32-5", full_id(bytes(5)), BAD),
-    ("half16-odd", full_id(bytes(3), precision=1), BAD),
-    ("quant8-0", full_id(b"", precision=2), "Insufficient data: expected 8 bytes, got 0"),
     ("quant8-3", full_id(bytes(3), precision=2), "Insufficient data: expected 8 bytes, got 3"),
-    ("bits32-7", full_id(bytes(7), precision=34, mode=1, target=2), "Insufficient data: expected 8 bytes, got 7"),
 ]
 
 
@@ -136,150 +131,24 @@ def test_metadata_of_crafted_headers():
     assert raises(lambda: mivo.get_metadata(broken)) == "Insufficient data: expected 8 bytes, got 3"
 
 
-# ------------------------------------------------------ crafted payload decoding
-
-
-def test_full32_payload_bit_patterns_kept():
-    rng = np.random.default_rng(5)
-    words = rng.integers(0, 2**32, 500, dtype=np.uint64).astype(np.uint32)
-    words[:6] = [0x80000000, 0x00000001, 0x7F800000, 0xFF800000, 0x7FC00001, 0xFFBFFFFF]
-    out = mivo.decode_to_embedding(full_id(words.astype(">u4").tobytes(), original=500))
-    assert out.dtype == np.float32 and out.flags.c_contiguous and out.flags.writeable and out.flags.owndata
-    assert np.array_equal(bits_of(out), words)
-
-
-def test_quantised_payload_examples():
-    header = struct.pack(">ff", 0.0, 15.0)
-    assert mivo.decode_to_embedding(full_id(header + b"\xf0\xa0", precision=6, original=3)).tolist() == [15.0, 0.0, 10.0]
-    out = mivo.decode_to_embedding(full_id(header + b"\xab\x80", precision=5, mode=1, target=3, original=99))
-    assert np.array_equal(out, dequantize_model([5, 2, 7], 3, 0.0, 15.0))
-    # Missing area entirely: every value is the minimum; so with a constant range.
-    assert mivo.decode_to_embedding(full_id(struct.pack(">ff", -2.0, 5.0), precision=6, original=4)).tolist() == [-2.0] * 4
-    assert mivo.decode_to_embedding(full_id(struct.pack(">ff", 0.5, 0.5) + b"\xff", precision=10, original=1)).tolist() == [0.5]
-    quant8 = full_id(struct.pack(">ff", 0.0, 1.0) + bytes([0, 255]), precision=2, original=2)
-    assert mivo.decode_to_embedding(quant8).tolist() == [0.0, 1.0]
-
-
 # ------------------------------------------------------------- round trips
 
 
-def lossless_samples():
+def test_lossless_round_trip_through_arrays_is_bit_exact():
+    # Every finite bit pattern: subnormals, huge values, both zeros.
     rng = np.random.default_rng(7)
-    specials = np.array([-0.0, 0.0, 1e-45, -1e-45, 1e-40, -3e-39, 1.1754944e-38, F32_MAX, -F32_MAX, 1.0, -1.0],
-                        np.float32)
-    v = (rng.standard_normal(777) * np.exp(rng.uniform(-40, 40, 777))).astype(np.float32)
-    v[rng.choice(777, len(specials), replace=False)] = specials
-    yield v
-    # Every finite bit pattern is fair game: subnormals, huge values, both zeros.
     words = rng.integers(0, 2**32, 2048, dtype=np.uint64).astype(np.uint32)
     words[(words >> 23) & 0xFF == 0xFF] &= ~np.uint32(1 << 30)
-    words[:len(specials)] = specials.view(np.uint32)
-    yield words.view(np.float32)
-
-
-@pytest.mark.parametrize("v", list(lossless_samples()), ids=["777", "bit-patterns"])
-def test_lossless_round_trip_is_bit_exact(v):
+    words[:3] = [0x80000000, 0x00000001, 0x7F7FFFFF]
+    v = words.view(np.float32)
     text = mivo.encode_lossless(v)
     out = mivo.decode_to_embedding(text)
-    assert out.dtype == np.float32 and np.array_equal(bits_of(out), bits_of(v))
+    assert out.dtype == np.float32 and out.flags.c_contiguous and out.flags.writeable and out.flags.owndata
+    assert np.array_equal(bits_of(out), words)
     assert mivo.encode_lossless(out) == text
 
 
-@pytest.mark.parametrize("scale", [1.0, 2e4], ids=["unit", "huge"])
-def test_reduced_precisions_against_full32_ladder(scale):
-    # With one seed and one target the projection is shared, so each lower
-    # precision must be exactly the f32 values quantised by its own rule.
-    v = (vec(768, 8) * np.float32(scale)).astype(np.float32)
-    full = mivo.decode_to_embedding(mivo.encode_compressed(v, 0.4))
-    assert full.shape == (307,) and mivo.get_metadata(mivo.encode_compressed(v, 0.4))["precision"] == "Full32"
-    half = mivo.decode_to_embedding(mivo.encode_compressed(v, 0.2))
-    with np.errstate(over="ignore"):
-        assert np.array_equal(bits_of(half), bits_of(full.astype(np.float16).astype(np.float32)))
-    quant = mivo.decode_to_embedding(mivo.encode_compressed(v, 0.1))
-    codes, lo, hi = quantize_model(full, 8)
-    assert np.array_equal(bits_of(quant), bits_of(dequantize_model(codes, 8, lo, hi)))
-
-
-BUDGET_TARGET_25 = [(100, "Half16", None), (60, "Quant8", 8), (40, "Bits", 4), (30, "Bits", 2), (25, "Bits", 1)]
-
-
-@pytest.mark.parametrize("max_chars,precision,bits", BUDGET_TARGET_25, ids=[r[1] + str(r[2]) for r in BUDGET_TARGET_25])
-def test_reduced_precisions_against_full32_budget(max_chars, precision, bits):
-    v = vec(768, 9)
-    full = mivo.decode_to_embedding(mivo.encode_max_length(v, 180))
-    assert full.shape == (25,)
-    text = mivo.encode_max_length(v, max_chars)
-    out = mivo.decode_to_embedding(text)
-    if precision == "Half16":
-        expected = full.astype(np.float16).astype(np.float32)
-        assert np.all(np.abs(out - full) <= np.abs(full) * 2.0**-11)
-    else:
-        codes, lo, hi = quantize_model(full, bits)
-        expected = dequantize_model(codes, bits, lo, hi)
-        step = (float(hi) - float(lo)) / (2**bits - 1)
-        assert np.all(np.abs(out.astype(np.float64) - full) <= step / 2 * (1 + 1e-5) + 1e-6)
-        # the packed codes themselves are the model's codes
-        area = unb32(text)[20:]
-        assert area == (pack_codes(codes, bits) if precision == "Bits" else bytes(codes))
-    assert np.array_equal(bits_of(out), bits_of(expected))
-
-
-@pytest.mark.parametrize("retention", [0.5, 0.2, 0.1, float("nan")])
-def test_reencoding_decoded_bytes_reproduces_text(retention):
-    text = mivo.encode_compressed(vec(300, 10), retention)
-    assert b32(mivo.decode(text)) == text
-    assert len(mivo.decode_to_embedding(text)) == mivo.get_metadata(text)["encoded_dims"]
-
-
 # ------------------------------------------------------------ Hamming distance
-
-
-def mini_id(payload, first=0x01, second=0x00):
-    return b32(bytes([first, second]) + bytes(payload))
-
-
-def test_hamming_values():
-    assert mivo.mivo_hamming_distance(MINI, MINI) == 0
-    assert mivo.mivo_hamming_distance(mini_id(bytes(16)), mini_id(b"\xff" * 16)) == 128
-    payload = bytes(range(16))  # version and reserved byte are ignored
-    assert mivo.mivo_hamming_distance(mini_id(payload, 0xF1, 0xAB), mini_id(payload)) == 0
-    rng = np.random.default_rng(12)
-    for _ in range(50):
-        a, b = (rng.integers(0, 256, 16, dtype=np.uint8).tobytes() for _ in range(2))
-        expected = bin(int.from_bytes(a, "big") ^ int.from_bytes(b, "big")).count("1")
-        assert mivo.mivo_hamming_distance(mini_id(a), mini_id(b)) == expected
-
-
-FULL = mivo.encode_lossless(vec(64, 13))
-CUT_MINI = MINI[:24]  # 15 bytes, profile code 1
-
-
-def mismatch(code):
-    return f"Profile mismatch: expected Mini128, got Type 0x{code:x}"
-
-
-HAMMING_FAILURES = [
-    ("bad-chars-second", MORTON, "ABC", BAD),
-    ("undecodable-before-header", "04", "0", BAD),
-    ("undecodable-before-profile", MORTON, "000", BAD),
-    ("one-byte-first", "04", MINI, HEADER),
-    ("empty-second", MINI, "", HEADER),
-    ("full-first", FULL, MORTON, HEADER),
-    ("full-second", MORTON, FULL, HEADER),
-    ("morton-first", MORTON, MINI, mismatch(2)),
-    ("hilbert-second", MINI, HILBERT, mismatch(3)),
-    ("first-before-second", MORTON, mini_id(bytes(16), 0x0F), mismatch(2)),
-    ("second-checked", mini_id(bytes(16)), mini_id(bytes(16), 0x0F), mismatch(15)),
-    ("code-0", mini_id(bytes(16), 0x00), MINI, mismatch(0)),
-    ("profile-before-length", CUT_MINI, MORTON, mismatch(2)),
-    ("cut-mini-second", MINI, CUT_MINI, BAD),
-    ("long-mini", mini_id(bytes(17)), MINI, BAD),
-]
-
-
-@pytest.mark.parametrize("a,b,message", [f[1:] for f in HAMMING_FAILURES], ids=[f[0] for f in HAMMING_FAILURES])
-def test_hamming_checks_in_order(a, b, message):
-    assert raises(lambda: mivo.mivo_hamming_distance(a, b)) == message
 
 
 def test_hamming_converts_both_arguments_before_checking():
@@ -287,20 +156,3 @@ def test_hamming_converts_both_arguments_before_checking():
         "argument 'mivo2': 'int' object cannot be cast as 'str'")
 
 
-def test_hamming_tracks_angle():
-    # E[distance] = 128 * angle / pi for random hyperplanes.
-    rng = np.random.default_rng(14)
-    for angle in (0.1, 0.5, 1.0, 1.5, 2.5, math.pi - 0.05):
-        distances = []
-        for _ in range(24):
-            x = rng.standard_normal(256)
-            x /= np.linalg.norm(x)
-            y = rng.standard_normal(256)
-            y -= x * (x @ y)
-            y /= np.linalg.norm(y)
-            a = x.astype(np.float32)
-            b = (math.cos(angle) * x + math.sin(angle) * y).astype(np.float32)
-            distances.append(mivo.mivo_hamming_distance(mivo.encode(a, P.Mini128), mivo.encode(b, P.Mini128)))
-        mean = sum(distances) / len(distances)
-        assert abs(mean - 128 * angle / math.pi) < 6.0, (angle, mean)
-    assert mivo.mivo_hamming_distance(mivo.encode(V, P.Mini128), mivo.encode(-V, P.Mini128)) == 128

@@ -8,7 +8,6 @@ from .models import (
     F32_MAX,
     SEED_WORDS,
     full_header,
-    ladder_model,
     metadata,
     payload_len,
     precision_code,
@@ -32,32 +31,6 @@ ENCODERS = {
     "encode_max_length": lambda e: mivo.encode_max_length(e, 300),
     "encode_cross_dimensional": lambda e: mivo.encode_cross_dimensional(e, 64),
 }
-
-
-# ------------------------------------------------------------ short profiles
-
-
-@pytest.mark.parametrize("d", [64, 2048])
-@pytest.mark.parametrize(
-    "profile,chars,prefix,first",
-    [(P.Mini128, 29, "040", 0x01), (P.Morton10x10, 24, "0800", 0x02), (P.Hilbert10x10, 24, "0c00", 0x03)],
-    ids=["mini128", "morton", "hilbert"],
-)
-def test_short_profile_layout(d, profile, chars, prefix, first):
-    text = mivo.encode(vec(d, d), profile)
-    assert len(text) == chars and text.startswith(prefix)
-    raw = unb32(text)
-    assert raw[:2] == bytes([first, 0])
-    if profile is not P.Mini128:
-        assert raw[2] >> 4 == 0  # a 100-bit code in 13 bytes
-
-
-def test_curve_identifiers_end_to_end():
-    ones, ramp = np.ones(64, np.float32), np.arange(64, dtype=np.float32)
-    assert mivo.encode(ones, P.Morton10x10) == "0800vv000000vvvvvvvvvvvv"
-    assert mivo.encode(ones, P.Hilbert10x10) == "0c00vv010307vgv0u0s0o0g0"
-    assert mivo.encode(ramp, P.Morton10x10) == "0800vv0000000000v0soqkgu"
-    assert mivo.encode(ramp, P.Hilbert10x10) == "0c00vv0103070f0v01o5sh2s"
 
 
 # ------------------------------------------------------------------ lossless
@@ -115,15 +88,6 @@ def test_retention_conversion():
 
     assert mivo.encode_compressed(V768, Half()) == mivo.encode_compressed(V768, 0.5)
     assert mivo.encode_compressed(V768, 1) == mivo.encode_compressed(V768, True) == mivo.encode_lossless(V768)
-
-
-@pytest.mark.parametrize("d", [64, 67, 1000])
-def test_compression_ladder_matches_model(d):
-    v = vec(d, d)
-    for retention in [0.0, 0.05, 0.13, 0.2, 0.249, 0.25, 0.26, 0.5, 0.999, 1.0, float("nan"), 1e-30]:
-        precision, mode, target, _ = ladder_model(d, retention)
-        text = mivo.encode_compressed(v, retention)
-        assert mivo.get_metadata(text) == metadata(precision, mode, target, original=d), (d, retention)
 
 
 # ------------------------------------------------------ length budget search

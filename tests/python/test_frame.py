@@ -92,36 +92,6 @@ DEFAULTS = {
     "embedding_to_bands": "(embedding, num_bands=4, seed=None)",
 }
 
-# Lines the docstrings must contain, beyond the summary and the sections.
-ENCODE_DOC = ["    embedding (numpy.ndarray): Input vector (f32, 64-2048 dimensions)", "    str: Encoded MIVO string",
-              "Raises:\n    ValueError: If embedding dimensions are invalid or values contain NaN/Inf"]
-DOC_LINES = {
-    "encode": ENCODE_DOC,
-    "encode_lossless": ENCODE_DOC,
-    "encode_max_length": ENCODE_DOC,
-    "encode_cross_dimensional": ENCODE_DOC,
-    "encode_compressed": ENCODE_DOC + [
-        "1.0 = lossless (Full32 precision, all dimensions)",
-        "0.5 = half precision and/or half dimensions",
-        "0.25 = quarter precision and/or quarter dimensions",
-        "The algorithm optimizes for dimension reduction first (which preserves\n"
-        "more geometric relationships) before reducing precision.",
-    ],
-    "decode": ["header bytes + payload bytes", "18 bytes (2 header + 16 payload)"],
-    "decode_to_embedding": ["will be in the reduced dimension space, not the original"],
-    "mivo_hamming_distance": ["Both MIVOs must use the Mini128 profile.", "int: Hamming distance (0-128)"],
-    "embedding_to_bands": [
-        "    embedding (list[float]): Embedding vector as list of floats\n",
-        "    num_bands (int): Number of bands (1, 2, 4, 8, or 16). Default: 4\n",
-        "    seed (int, optional): Seed for SimHash generation. Default: 0x4d49564f53494d48\n",
-        "Returns:\n    list[str]: List of base32hex band strings",
-        "Band Sizes:\n",
-        "Database Usage:\n",
-        "WHERE band0 = ? OR band1 = ? OR band2 = ? OR band3 = ?",
-    ] + [f"{bits} bits = {chars} base32hex chars" for bits, chars in [(128, 26), (64, 13), (16, 4), (8, 2)]]
-    + ["32 bits = 4 bytes = 7 base32hex chars"],
-}
-
 # Functions whose docstring examples run as they stand.
 RUNNABLE_EXAMPLES = list(VALID_ARGS)[:14] + ["SimilarityOpts"]
 
@@ -166,8 +136,6 @@ def test_signature_and_docstring(name):
     sections = ["Args:", "Example:"] + (["Returns:"] if name != "SimilarityOpts" else [])
     assert all("\n" + section + "\n" in doc for section in sections)
     assert "\n    >>> import mivo\n" in doc
-    for line in DOC_LINES.get(name, []):
-        assert line in doc, line
 
 
 @pytest.mark.parametrize("name", RUNNABLE_EXAMPLES)

@@ -1,0 +1,198 @@
+"""Draws the README's pictures into docs/ (run by `make plots`).
+
+- hamming_vs_angle.png: Mini128 Hamming distance against the true angle of
+  pairs of real vectors (scikit-learn's handwritten digits, centred).
+- band_recall.png: recall@10 against the share of rows examined, for 4, 8 and
+  16 LSH bands, looking up 1, 2, ... of the band positions.
+- bench_strings.png: the string benchmarks' ratios against peer libraries,
+  from a fresh run of bench/bench_strings.py (numbers of this machine).
+
+    python docs/make_plots.py [--skip-bench]
+"""
+import argparse
+import os
+import pathlib
+import subprocess
+import sys
+
+import matplotlib
+
+matplotlib.use("Agg")
+import matplotlib.pyplot as plt  # noqa: E402
+import numpy as np  # noqa: E402
+
+import mivo  # noqa: E402
+
+DOCS = pathlib.Path(__file__).resolve().parent
+ROOT = DOCS.parent
+
+
+def digits():
+    from sklearn.datasets import load_digits
+
+    data = load_digits().data.astype(np.float32)
+    return (data - data.mean(axis=0)).astype(np.float32)
+
+
+def payload_bits(data):
+    """The 128 SimHash bits of each row's Mini128 identifier."""
+    payload = np.array([list(mivo.decode(mivo.encode(v, mivo.Profile.Mini128))[2:]) for v in data], np.uint8)
+    return np.unpackbits(payload, axis=1)
+
+
+def plot_hamming_vs_angle(data, out):
+    rng = np.random.default_rng(0)
+    bits = payload_bits(data)
+    unit = data / np.linalg.norm(data, axis=1, keepdims=True)
+    a, b = rng.integers(0, len(data), (2, 30000))
+    keep = a != b
+    a, b = a[keep], b[keep]
+    angle = np.degrees(np.arccos(np.clip(np.einsum("ij,ij->i", unit[a], unit[b]), -1, 1)))
+    dist = (bits[a] != bits[b]).sum(axis=1)
+    fig, ax = plt.subplots(figsize=(6.4, 4.4), dpi=110)
+    hb = ax.hexbin(angle, dist, gridsize=60, cmap="Blues", mincnt=1, bins="log")
+    line = np.linspace(0, 180, 50)
+    ax.plot(line, 128 * line / 180, color="#d62728", lw=1.5, label="expected: 128 · angle / 180°")
+    ax.set_xlabel("true angle between the vectors (degrees)")
+    ax.set_ylabel("Hamming distance of the Mini128 identifiers (bits)")
+    ax.set_title(f"Mini128 on {len(data)} real vectors ({len(a):,} random pairs)", fontsize=10)
+    ax.set_xlim(0, 180)
+    ax.set_ylim(0, 128)
+    ax.legend(loc="upper left")
+    fig.colorbar(hb, ax=ax, label="pairs")
+    fig.tight_layout()
+    fig.savefig(out)
+    plt.close(fig)
+
+
+def band_curves(data, every=5, k=10):
+    """recall@10 and share of rows examined, per band count and positions used."""
+    bands16 = np.array([[int(b, 32) for b in mivo.embedding_to_bands(v, 16)] for v in data], np.int64)
+    unit = data / np.linalg.norm(data, axis=1, keepdims=True)
+    queries = np.arange(0, len(data), every)
+    curves = {}
+    for n in (4, 8, 16):
+        width = 16 // n
+        points = []
+        for used in range(1, n + 1):
+            found = examined = 0
+            for q in queries:
+                same = bands16 == bands16[q]  # rows x 16 positions
+                groups = same.reshape(len(data), n, width).all(axis=2)[:, :used]
+                cand = groups.any(axis=1)
+                cand[q] = False
+                sims = unit @ unit[q]
+                sims[q] = -2
+                truth = np.argsort(-sims, kind="stable")[:k]
+                found += cand[truth].sum()
+                examined += cand.sum()
+            points.append((examined / (len(queries) * (len(data) - 1)), found / (k * len(queries))))
+        curves[n] = points
+    return curves
+
+
+def plot_band_recall(data, out):
+    curves = band_curves(data)
+    fig, ax = plt.subplots(figsize=(6.4, 4.4), dpi=110)
+    colors = {4: "#9467bd", 8: "#ff7f0e", 16: "#1f77b4"}
+    for n, points in curves.items():
+        x, y = zip(*points)
+        ax.plot(x, y, marker="o", ms=3.5, color=colors[n], label=f"{n} bands of {128 // n} bits")
+        ax.annotate(f"all {n}: {y[-1]:.0%}", (x[-1], y[-1]), textcoords="offset points", xytext=(6, -4),
+                    fontsize=8, color=colors[n])
+    ax.set_xscale("log")
+    ax.set_xlabel("share of the table examined per query (rows sharing a band)")
+    ax.set_ylabel("recall@10 against brute-force cosine")
+    ax.set_ylim(0, 1)
+    ax.yaxis.set_major_formatter(matplotlib.ticker.PercentFormatter(1.0))
+    ax.xaxis.set_major_formatter(matplotlib.ticker.PercentFormatter(1.0, decimals=None))
+    ax.set_title(f"LSH bands on {len(data)} real vectors: each point looks up one more band position",
+                 fontsize=9)
+    ax.grid(alpha=0.3)
+    ax.legend(loc="upper left")
+    fig.tight_layout()
+    fig.savefig(out)
+    plt.close(fig)
+    return curves
+
+
+def parse_bench_table(text):
+    """Rows (case, library, ratio) of bench_strings.py's table.
+
+    The table's header names the columns "case", "library", "per call" and
+    "vs mivo"; a row with an empty case continues the case above it.
+    """
+    lines = text.splitlines()
+    header = next(i for i, line in enumerate(lines) if line.startswith("case") and "vs mivo" in line)
+    lib_col = lines[header].index("library")
+    rows, case = [], None
+    for line in lines[header + 2:]:
+        if not line.strip():
+            continue
+        try:
+            rest, ratio = line.rsplit(None, 1)
+            rest, _unit = rest.rsplit(None, 1)
+            rest, _value = rest.rsplit(None, 1)
+            ratio = float(ratio)
+        except ValueError:
+            break  # the end of the table
+        case = rest[:lib_col].strip() or case
+        rows.append((case, rest[lib_col:].strip(), ratio))
+    return rows
+
+
+def plot_bench(out):
+    env = dict(os.environ)
+    for var in ("OPENBLAS_CORETYPE", "OPENBLAS_L2_SIZE"):
+        env.pop(var, None)
+    run = subprocess.run([sys.executable, str(ROOT / "bench" / "bench_strings.py")],
+                         capture_output=True, text=True, check=True, env=env)
+    rows = [r for r in parse_bench_table(run.stdout) if r[1] != "mivo"]
+    cases = list(dict.fromkeys(case for case, _, _ in rows))
+    peers = list(dict.fromkeys(lib for _, lib, _ in rows))
+    colors = {lib: plt.get_cmap("tab10")(j) for j, lib in enumerate(peers)}
+    fig, ax = plt.subplots(figsize=(8, 0.36 * len(cases) + 1.8), dpi=110)
+    labelled = set()
+    for i, case in enumerate(cases):
+        mine = [(lib, ratio) for c, lib, ratio in rows if c == case]
+        height = 0.8 / len(mine)
+        for j, (lib, ratio) in enumerate(mine):
+            ax.barh(i - 0.4 + height * (j + 0.5), ratio, height=height * 0.9, color=colors[lib],
+                    label=None if lib in labelled else lib)
+            labelled.add(lib)
+            ax.annotate(f"{ratio:.2f}" if ratio < 10 else f"{ratio:.0f}", (ratio, i - 0.4 + height * (j + 0.5)), xytext=(3, 0),
+                        textcoords="offset points", va="center", fontsize=6)
+    ax.axvline(1.0, color="black", lw=1)
+    ax.set_xscale("log")
+    ax.set_yticks(range(len(cases)))
+    ax.set_yticklabels(cases, fontsize=7)
+    ax.set_ylim(len(cases) - 0.5, -0.5)
+    ax.set_xlabel("peer's time / mivo's time per call (right of 1: mivo is faster)")
+    ax.set_title("String functions against peer libraries (bench/bench_strings.py)", fontsize=10)
+    ax.legend(fontsize=7, loc="upper left", bbox_to_anchor=(1.01, 1.0))
+    ax.grid(axis="x", alpha=0.3, which="both")
+    fig.tight_layout()
+    fig.savefig(out)
+    plt.close(fig)
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("--skip-bench", action="store_true", help="leave bench_strings.png as it is")
+    args = ap.parse_args()
+    data = digits()
+    plot_hamming_vs_angle(data, DOCS / "hamming_vs_angle.png")
+    print(f"wrote {DOCS / 'hamming_vs_angle.png'}")
+    curves = plot_band_recall(data, DOCS / "band_recall.png")
+    print(f"wrote {DOCS / 'band_recall.png'}")
+    for n, points in curves.items():
+        share, recall = points[-1]
+        print(f"  {n:>2} bands: recall@10 {recall:.1%}, {share:.2%} of the rows examined")
+    if not args.skip_bench:
+        plot_bench(DOCS / "bench_strings.png")
+        print(f"wrote {DOCS / 'bench_strings.png'}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

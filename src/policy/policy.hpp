@@ -1,0 +1,51 @@
+// The embedding policy behind the module functions: which record and seed
+// each encode function uses, how a retention fraction or a character limit
+// becomes a record, and how two Mini128 identifiers are compared. Plain values
+// in and out; the bindings only convert arguments and results.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "embeddings/error.hpp"
+#include "embeddings/types.hpp"
+
+namespace mivo::policy {
+
+namespace emb = mivo::embeddings;
+
+// Seeds: eight ASCII letters read as a big-endian integer.
+constexpr std::uint64_t seed_word(const char (&w)[9]) {
+    std::uint64_t v = 0;
+    for (int i = 0; i < 8; ++i) v = (v << 8) | static_cast<unsigned char>(w[i]);
+    return v;
+}
+inline constexpr std::uint64_t kSeedSimHash = seed_word("MIVOSIMH");
+inline constexpr std::uint64_t kSeedLossless = seed_word("MIVOFULL");
+inline constexpr std::uint64_t kSeedCompressed = seed_word("MIVOCOMP");
+inline constexpr std::uint64_t kSeedMaxLength = seed_word("MIVOMAXL");
+inline constexpr std::uint64_t kSeedCrossDims = seed_word("MIVOXDII");
+
+// Every value at 32 bits, no projection.
+emb::EncodingProfile lossless();
+// Mini128 with the SimHash seed.
+emb::EncodingProfile mini128();
+// Half16 values projected into a common space of `common` dimensions.
+emb::EncodingProfile cross_dimensional(std::uint16_t common);
+
+// A retention fraction (clamped to 0.01 .. 1) to a record: keep 32-bit
+// values and drop dimensions down to a quarter, then halve the precision,
+// then quarter it. d is the embedding length read as a 16-bit value.
+emb::EncodingProfile compression_ladder(std::uint16_t d, double retention_pct);
+
+// A character limit to a record: 20 characters are kept for the header, 5
+// bits per remaining character are spread over the values.
+emb::EncodingProfile length_budget(std::uint16_t d, std::uint64_t max_chars);
+
+// Hamming distance of the SimHash payloads of two Mini128 identifiers, with
+// the checks in this order over both texts: characters, base32hex decoding,
+// a header (at least 2 bytes, not a full-vector record), the Mini128 profile
+// code, and the 18-byte length.
+emb::Result<std::uint32_t> mini128_distance(std::string_view a, std::string_view b);
+
+}  // namespace mivo::policy

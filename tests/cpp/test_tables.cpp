@@ -1,0 +1,241 @@
+// Hyperplane and projection tables: the table path against the streams drawn
+// on demand, for every kernel width this processor runs, over vectors that
+// stress the f32 steps; eviction under a small budget; one key built by many
+// threads at once.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cfloat>
+#include <cstdint>
+#include <thread>
+#include <vector>
+
+#include "embeddings/dot_rows.hpp"
+#include "embeddings/projection.hpp"
+#include "embeddings/tables.hpp"
+#include "embeddings/vector_simhash.hpp"
+#include "policy/policy.hpp"
+#include "test_util.hpp"
+
+namespace mivo::embeddings {
+namespace {
+
+constexpr std::uint64_t kSimSeed = 0x4D49564F53494D48ull;  // "MIVOSIMH"
+
+enum class Kind { Random, Tiny, Huge, Zero, Padded };
+constexpr Kind kKinds[] = {Kind::Random, Kind::Tiny, Kind::Huge, Kind::Zero, Kind::Padded};
+
+// Random values over many magnitudes; subnormals and signed zeros; values
+// near FLT_MAX whose products and sums overflow; all +0.0; and values
+// followed by +0.0 padding with one -0.0 inside it.
+Floats stress(std::size_t n, Kind kind, std::uint32_t salt) {
+    Floats v = sample(n, salt);
+    for (std::size_t i = 0; i < n; ++i) {
+        switch (kind) {
+            case Kind::Random: break;
+            case Kind::Tiny: v[i] = i % 3 == 0 ? (i % 2 ? -0.0f : 0.0f) : v[i] * 0x1p-140f; break;
+            case Kind::Huge: v[i] = (v[i] < 0 ? -FLT_MAX : FLT_MAX) * (0.5f + static_cast<float>(i % 4) / 8); break;
+            case Kind::Zero: v[i] = 0.0f; break;
+            case Kind::Padded: if (i >= n / 3) v[i] = i == n / 2 ? -0.0f : 0.0f; break;
+        }
+    }
+    return v;
+}
+
+std::vector<DotKernel> kernels() {
+    std::vector<DotKernel> out;
+    for (DotKernel k : {DotKernel::Portable, DotKernel::Lanes4, DotKernel::Lanes8, DotKernel::Lanes16})
+        if (dot_kernel_available(k)) out.push_back(k);
+    return out;
+}
+
+// Every kernel gives the portable kernel's bits on this table and vector.
+void expect_kernels_agree(const RowTable& table, std::span<const float> v, float start) {
+    Floats want(table.stride);
+    dot_rows_with(DotKernel::Portable, table.data, table.stride, table.stride, v, start, want.data());
+    for (DotKernel k : kernels()) {
+        Floats got(table.stride);
+        dot_rows_with(k, table.data, table.stride, table.stride, v, start, got.data());
+        expect_same_bits(got, want);
+    }
+}
+
+// ---------------------------------------------------------------------------
+
+const std::size_t kLengths[] = {1, 63, 64, 65, 97, 255, 256, 257, 511, 513, 768, 1023, 1025, 1536, 2047, 2048};
+
+TEST(HyperplaneTable, MatchesTheStreams) {
+    for (std::size_t n : kLengths) {
+        for (Kind kind : kKinds) {
+            const Floats v = stress(n, kind, static_cast<std::uint32_t>(n));
+            const TableRef table = hyperplane_table(kSimSeed, n);
+            ASSERT_TRUE(table);
+            ASSERT_GE(table->length, n);
+            Floats dots(table->stride);
+            dot_rows(table->data, table->stride, table->stride, v, 0.0f, dots.data());
+            for (unsigned h = 0; h < 128; ++h)
+                ASSERT_EQ(fbits(dots[h]), fbits(simhash_hyperplane_dot(v, kSimSeed, static_cast<std::uint8_t>(h))))
+                    << "n " << n << " h " << h;
+            EXPECT_TRUE(simhash_128(v, kSimSeed) == simhash_128_streamed(v, kSimSeed)) << "n " << n;
+            expect_kernels_agree(*table, v, 0.0f);
+        }
+    }
+}
+
+TEST(HyperplaneTable, SeedsDifferingInAnyByte) {
+    const Floats v = sample(300, 7);
+    for (std::uint64_t seed : std::initializer_list<std::uint64_t>{0, 1, 1ull << 56, 2ull << 56, kSimSeed, kSimSeed ^ (1ull << 63)})
+        EXPECT_TRUE(simhash_128(v, seed) == simhash_128_streamed(v, seed)) << seed;
+}
+
+TEST(HyperplaneTable, LongerThanAnyTableIsDrawnOnDemand) {
+    const Floats v = sample(kMaxTableLength + 5, 3);
+    EXPECT_FALSE(hyperplane_table(kSimSeed, v.size()));
+    EXPECT_TRUE(simhash_128(v, kSimSeed) == simhash_128_streamed(v, kSimSeed));
+}
+
+struct Shape {
+    std::size_t d;
+    std::uint16_t t;
+};
+
+// Shapes around the row groups, and every target the compression ladder and
+// the length budget search choose for these lengths.
+std::vector<Shape> projection_shapes() {
+    std::vector<Shape> out;
+    auto add = [&out](std::size_t d, std::size_t t) {
+        for (const Shape& s : out)
+            if (s.d == d && s.t == t) return;
+        if (t >= 1 && t <= d) out.push_back({d, static_cast<std::uint16_t>(t)});
+    };
+    auto add_reduced = [&add](std::size_t d, const EncodingProfile& p) {
+        const auto& fv = std::get<EncodingProfile::FullVector>(p.kind);
+        if (fv.mode.kind == ModeKind::Reduce) add(d, fv.mode.target);
+    };
+    for (std::size_t d : {64, 65, 300, 768, 1023, 2048}) {
+        for (std::size_t t : {std::size_t{1}, std::size_t{2}, std::size_t{15}, std::size_t{16}, std::size_t{17},
+                              std::size_t{33}, std::size_t{128}, std::size_t{129}, d / 4, d / 2, d - 1, d})
+            add(d, t);
+    }
+    for (std::size_t d : {64, 300, 768}) {
+        const auto d16 = static_cast<std::uint16_t>(d);
+        for (double r : {0.0, 0.05, 0.1, 0.13, 0.2, 0.25, 0.4, 0.5, 0.9, 0.99}) add_reduced(d, policy::compression_ladder(d16, r));
+        for (std::uint64_t m : {0, 21, 22, 25, 30, 40, 60, 100, 122, 123, 180, 1000, 2000}) add_reduced(d, policy::length_budget(d16, m));
+    }
+    for (std::size_t t : {16, 128, 768, 2048}) add(2048, t);  // the common space
+    return out;
+}
+
+TEST(ProjectionTable, MatchesTheStreams) {
+    std::uint32_t salt = 0;
+    for (const Shape& s : projection_shapes()) {
+        for (Kind kind : kKinds) {
+            if (s.d == 2048 && s.t > 1024 && kind != Kind::Padded) continue;  // the largest shape once
+            const Floats v = stress(s.d, kind, ++salt);
+            const auto got = project_to_lower_dims(v, s.t, kSimSeed);
+            const auto want = project_to_lower_dims_streamed(v, s.t, kSimSeed);
+            ASSERT_TRUE(got && want);
+            expect_same_bits(*got, *want);
+            if (HasFatalFailure()) FAIL() << "d " << s.d << " t " << s.t << " kind " << static_cast<int>(kind);
+            const TableRef table = projection_table(kSimSeed, static_cast<std::uint16_t>(s.d), s.t);
+            ASSERT_TRUE(table);
+            expect_kernels_agree(*table, v, -0.0f);
+        }
+    }
+}
+
+// The padding into the common space: a -0.0 sum turns +0.0 only where the
+// row has an unsigned entry among the padded positions.
+TEST(ProjectionTable, PaddingKeepsSignedZeroSums) {
+    for (std::size_t real : {0, 1, 5, 700}) {
+        Floats v(2048, 0.0f);
+        for (std::size_t i = 0; i < real; ++i) v[i] = -0.0f;
+        for (std::uint16_t t : {1, 16, 128}) {
+            const auto got = project_to_lower_dims(v, t, 99);
+            const auto want = project_to_lower_dims_streamed(v, t, 99);
+            expect_same_bits(*got, *want);
+        }
+    }
+}
+
+TEST(ProjectionTable, HigherTargetIsRefusedByBothPaths) {
+    const Floats v(64, 1.0f);
+    EXPECT_EQ(project_to_lower_dims(v, 65, 1).error().display(), project_to_lower_dims_streamed(v, 65, 1).error().display());
+}
+
+// ---------------------------------------------------------------------------
+
+class SmallBudget : public ::testing::Test {
+protected:
+    void SetUp() override {
+        clear_tables();
+        set_table_budget(std::size_t{3} << 20);
+    }
+    void TearDown() override {
+        set_table_budget(kTableBudget);
+        clear_tables();
+    }
+};
+
+TEST_F(SmallBudget, EvictsTheLeastRecentlyUsedAndStaysCorrect) {
+    const Floats v = sample(2000, 11);
+    const TableRef first = hyperplane_table(1, v.size());  // 1 MiB each
+    ASSERT_TRUE(first);
+    Floats before(128);
+    dot_rows(first->data, first->stride, 128, v, 0.0f, before.data());
+    for (std::uint64_t seed = 2; seed < 8; ++seed) {
+        EXPECT_TRUE(simhash_128(v, seed) == simhash_128_streamed(v, seed));
+        EXPECT_LE(table_bytes_held(), table_budget());
+        EXPECT_GT(table_bytes_held(), 0u);
+    }
+    // Evicted long ago, still readable through the reference held here.
+    Floats after(128);
+    dot_rows(first->data, first->stride, 128, v, 0.0f, after.data());
+    expect_same_bits(after, before);
+    EXPECT_NE(hyperplane_table(1, v.size()), first);
+
+    // Three tables fill the budget; the least recently used goes first.
+    clear_tables();
+    const TableRef a = hyperplane_table(20, 2048);
+    const TableRef b = hyperplane_table(21, 2048);
+    const TableRef c = hyperplane_table(22, 2048);
+    EXPECT_EQ(hyperplane_table(20, 2048), a);
+    (void)hyperplane_table(23, 2048);
+    EXPECT_EQ(hyperplane_table(20, 2048), a);
+    EXPECT_EQ(hyperplane_table(22, 2048), c);
+    EXPECT_NE(hyperplane_table(21, 2048), b);
+}
+
+TEST_F(SmallBudget, KeyLargerThanTheBudgetIsDrawnOnDemand) {
+    const Floats v = sample(2048, 5);
+    EXPECT_FALSE(projection_table(3, 2048, 1024));  // 8 MiB
+    expect_same_bits(*project_to_lower_dims(v, 1024, 3), *project_to_lower_dims_streamed(v, 1024, 3));
+    EXPECT_EQ(table_bytes_held(), 0u);
+}
+
+TEST(TableThreads, ManyThreadsBuildingOneKey) {
+    clear_tables();
+    const Floats v = sample(1536, 9);
+    const u128 want_hash = simhash_128_streamed(v, 77);
+    const Floats want_proj = *project_to_lower_dims_streamed(v, 200, 77);
+    constexpr int kThreads = 8;
+    std::atomic<int> ready{0};
+    std::vector<int> ok(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([&, i] {
+            ready.fetch_add(1);
+            while (ready.load() < kThreads) std::this_thread::yield();
+            bool same = simhash_128(v, 77) == want_hash;
+            const auto proj = project_to_lower_dims(v, 200, 77);
+            for (std::size_t r = 0; r < want_proj.size(); ++r) same = same && fbits((*proj)[r]) == fbits(want_proj[r]);
+            ok[static_cast<std::size_t>(i)] = same;
+        });
+    }
+    for (auto& t : threads) t.join();
+    for (int i = 0; i < kThreads; ++i) EXPECT_TRUE(ok[static_cast<std::size_t>(i)]) << "thread " << i;
+    EXPECT_EQ(hyperplane_table(77, 1536), hyperplane_table(77, 1536));
+}
+
+}  // namespace
+}  // namespace mivo::embeddings
