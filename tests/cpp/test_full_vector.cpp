@@ -443,5 +443,30 @@ TEST(QuantizeOverflowingRange, StaysFinite) {
     }
 }
 
+// Hostile min and max words: whatever NaN the arithmetic makes (its sign and
+// payload differ between processors) comes out as the one quiet NaN, and the
+// values that are numbers are untouched.
+TEST(Dequantiser, ComputedNaNsAreCanonical) {
+    const std::pair<std::uint32_t, std::uint32_t> ranges[] = {
+        {0x7F800000u, 0x7F800000u}, {0xFF800000u, 0xFF800000u}, {0xFF800000u, 0x7F800000u},
+        {0xFFC12345u, 0x3F800000u}, {0x00000000u, 0x7F800001u}, {0x3F800000u, 0xFFFFFFFFu},
+        {0x00000000u, 0x7F800000u}};
+    const Codes codes{0, 1, 128, 255};
+    for (const auto& [lo, hi] : ranges) {
+        const Floats out = dequantize_values(codes, 8, from_bits(lo), from_bits(hi));
+        bool any_nan = false;
+        for (std::size_t i = 0; i < codes.size(); ++i) {
+            const float number = static_cast<float>(codes[i]) / 255.0f * (from_bits(hi) - from_bits(lo)) + from_bits(lo);
+            if (std::isnan(number)) {
+                any_nan = true;
+                EXPECT_EQ(fbits(out[i]), 0x7FC00000u) << std::hex << lo << " " << hi << " code " << codes[i];
+            } else {
+                EXPECT_EQ(fbits(out[i]), fbits(number)) << std::hex << lo << " " << hi << " code " << codes[i];
+            }
+        }
+        EXPECT_TRUE(any_nan) << std::hex << lo << " " << hi;
+    }
+}
+
 }  // namespace
 }  // namespace mivo::embeddings
