@@ -1,7 +1,10 @@
 # make demo  - set up, build the module alone and run examples/quickstart.py
-# make test  - set up, build, run the C++ unit tests (ctest) and then pytest
+# make test  - set up, build, run the C++ unit tests (ctest) and then pytest;
+#              then test-clang and cross-aarch64
 # make bench - set up, build and run the benchmarks
 # make plots - set up, build and draw the README's pictures into docs/
+# make test-clang    - C++ tests and pytest again on a Clang build (build/clang)
+# make cross-aarch64 - compile the library for 64-bit Arm (build/aarch64)
 
 PY     := .venv/bin/python
 BUILD  := build/py
@@ -12,6 +15,11 @@ PIP_BUILD := $(PY) -m pip install -q --no-build-isolation --no-deps \
 # compiler's progress; pip's log is kept in build/module.log.
 MODULE_BUILD := $(PY) -m pip install -v --no-build-isolation --no-deps \
 	-Cbuild-dir=$(BUILD) -Ccmake.define.MIVO_BUILD_TESTS=OFF -Ccmake.define.MIVO_BUILD_BENCH=OFF .
+
+CMAKE  := .venv/bin/cmake
+CTEST  := .venv/bin/ctest
+NINJA  := $(abspath .venv/bin/ninja)
+CLANG_BUILD := build/clang
 
 .PHONY: demo test bench setup build
 setup:
@@ -36,6 +44,23 @@ plots: module
 test: build
 	@ctest --test-dir $(BUILD) --output-on-failure -j2 --timeout 300
 	@$(PY) -m pytest -q
+	@$(MAKE) --no-print-directory test-clang cross-aarch64
+
+# The same tests on a Clang build with libstdc++: the C++ tests, then pytest
+# against the module built there (the identifiers must be the same bytes).
+test-clang: setup
+	@$(CMAKE) -S . -B $(CLANG_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(NINJA) \
+		-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DMIVO_BUILD_TESTS=ON \
+		-DPython_EXECUTABLE=$(abspath $(PY)) --log-level=WARNING >/dev/null
+	@$(CMAKE) --build $(CLANG_BUILD) -j2
+	@$(CTEST) --test-dir $(CLANG_BUILD) --output-on-failure -j2 --timeout 300
+	@PYTHONPATH=$(CLANG_BUILD) $(PY) -c "import mivo, pathlib; \
+		assert pathlib.Path(mivo.__file__).parent.resolve() == pathlib.Path('$(CLANG_BUILD)').resolve(), mivo.__file__"
+	@PYTHONPATH=$(CLANG_BUILD) $(PY) -m pytest -q -p no:cacheprovider
+
+.PHONY: test-clang cross-aarch64
+cross-aarch64: setup
+	@scripts/cross_aarch64.sh
 
 bench: build
 	@$(BUILD)/mivo_bench --benchmark_min_time=0.2

@@ -7,6 +7,8 @@ cd "$(dirname "$0")/.."
 APT_PACKAGES=(build-essential cmake pkg-config librust-blake3-dev libgtest-dev libbenchmark-dev wamerican)
 # PostgreSQL: examples/postgres_search.py and its test start a private server
 APT_PACKAGES+=(postgresql)
+# Clang with libc++ and its sanitizer/fuzzer runtime, and the AArch64 cross-compiler
+APT_PACKAGES+=(clang libc++-dev libc++abi-dev libclang-rt-14-dev g++-aarch64-linux-gnu)
 missing=()
 for p in "${APT_PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

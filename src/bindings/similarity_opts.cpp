@@ -1,6 +1,7 @@
 // The SimilarityOpts class and levenshtein_with_opts.
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -240,9 +241,29 @@ PyType_Spec kSpec = {
     kSlots,
 };
 
+// Python 3.9's PyType_FromSpec keeps only the part of Py_tp_doc after the
+// signature, so __text_signature__ (read from tp_doc) is None there: put the
+// whole text back (__doc__ was already set from the shortened one).
+PyObject* with_text_signature(PyObject* type) {
+#if PY_VERSION_HEX < 0x030A0000
+    if (!type) return nullptr;
+    auto* t = reinterpret_cast<PyTypeObject*>(type);
+    const std::size_t size = std::char_traits<char>::length(kClassDoc) + 1;
+    auto* doc = static_cast<char*>(PyObject_Malloc(size));
+    if (!doc) {
+        Py_DECREF(type);
+        return PyErr_NoMemory();
+    }
+    std::memcpy(doc, kClassDoc, size);
+    PyObject_Free(const_cast<char*>(t->tp_doc));
+    t->tp_doc = doc;
+#endif
+    return type;
+}
+
 // The class object, created on first use and kept for the process.
 PyTypeObject* opts_type() {
-    static PyObject* const type = PyType_FromSpec(&kSpec);
+    static PyObject* const type = with_text_signature(PyType_FromSpec(&kSpec));
     return reinterpret_cast<PyTypeObject*>(type);
 }
 

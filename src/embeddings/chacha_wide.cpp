@@ -11,9 +11,12 @@
 
 #include "embeddings/seeded_stream.hpp"
 
-#if defined(__GNUC__) && !defined(__clang__) && (defined(__x86_64__) || defined(__i386__)) && \
-    !defined(MIVO_CHACHA_PORTABLE_ONLY)
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && !defined(MIVO_CHACHA_PORTABLE_ONLY)
 #define MIVO_CHACHA_X86_WIDE 1
+#endif
+
+#if MIVO_CHACHA_X86_WIDE && defined(__clang__)
+#include <immintrin.h>
 #endif
 
 namespace mivo::embeddings {
@@ -104,8 +107,8 @@ constexpr std::array<std::uint8_t, 32> kRot8Bytes = make_rot_bytes(8);
                 if (i & s) continue;                                                                        \
                 const V a = r[i];                                                                           \
                 const V b = r[i + s];                                                                       \
-                r[i] = __builtin_shuffle(a, b, lo);                                                         \
-                r[i + s] = __builtin_shuffle(a, b, hi);                                                     \
+                r[i] = MIVO_SHUFFLE2(a, b, lo);                                                             \
+                r[i + s] = MIVO_SHUFFLE2(a, b, hi);                                                         \
             }                                                                                               \
         }                                                                                                   \
         for (std::size_t b = 0; b < (L); ++b) std::memcpy(out + 16 * b + g * (L), &r[b], sizeof(V));       \
@@ -115,10 +118,34 @@ typedef std::uint32_t u32x8 __attribute__((vector_size(32)));
 typedef std::uint8_t u8x32 __attribute__((vector_size(32)));
 typedef std::uint32_t u32x16 __attribute__((vector_size(64)));
 
+#if defined(__clang__)
+// Clang has no __builtin_shuffle with a mask known only as data: the same
+// shuffles through the permute instructions. A two-operand mask element m
+// takes lane m of a below L and lane m - L of b from L on.
+[[gnu::target("avx2")]] inline u8x32 shuffle_bytes(u8x32 v, u8x32 m) {
+    return reinterpret_cast<u8x32>(_mm256_shuffle_epi8(reinterpret_cast<__m256i>(v), reinterpret_cast<__m256i>(m)));
+}
+[[gnu::target("avx2")]] inline u32x8 shuffle2(u32x8 a, u32x8 b, u32x8 m) {
+    const __m256i i = reinterpret_cast<__m256i>(m);
+    const auto from_a = reinterpret_cast<u32x8>(_mm256_permutevar8x32_epi32(reinterpret_cast<__m256i>(a), i));
+    const auto from_b = reinterpret_cast<u32x8>(_mm256_permutevar8x32_epi32(reinterpret_cast<__m256i>(b), i));
+    const auto take_b = reinterpret_cast<u32x8>((m & 8u) != 0u);
+    return (from_a & ~take_b) | (from_b & take_b);
+}
+[[gnu::target("avx512f")]] inline u32x16 shuffle2(u32x16 a, u32x16 b, u32x16 m) {
+    return reinterpret_cast<u32x16>(_mm512_permutex2var_epi32(
+        reinterpret_cast<__m512i>(a), reinterpret_cast<__m512i>(m), reinterpret_cast<__m512i>(b)));
+}
+#define MIVO_SHUFFLE2(a, b, m) shuffle2(a, b, m)
+#else
+[[gnu::target("avx2")]] inline u8x32 shuffle_bytes(u8x32 v, u8x32 m) { return __builtin_shuffle(v, m); }
+#define MIVO_SHUFFLE2(a, b, m) __builtin_shuffle(a, b, m)
+#endif
+
 [[gnu::target("avx2")]] inline u32x8 rot_bytes(u32x8 v, const std::array<std::uint8_t, 32>& perm) {
     u8x32 m;
     std::memcpy(&m, perm.data(), sizeof m);
-    return reinterpret_cast<u32x8>(__builtin_shuffle(reinterpret_cast<u8x32>(v), m));
+    return reinterpret_cast<u32x8>(shuffle_bytes(reinterpret_cast<u8x32>(v), m));
 }
 
 [[gnu::target("avx2")]] void eight_blocks_avx2(const ChaChaKey& key, std::uint64_t counter, std::uint32_t* out) {
@@ -149,6 +176,7 @@ typedef std::uint32_t u32x16 __attribute__((vector_size(64)));
 
 #undef MIVO_WIDE_BODY
 #undef MIVO_WIDE_QR
+#undef MIVO_SHUFFLE2
 
 ChaChaKernel detect_best() {
     __builtin_cpu_init();

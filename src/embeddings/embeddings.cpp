@@ -127,14 +127,14 @@ std::vector<std::uint8_t> short_header(std::uint8_t profile) {
 }
 
 template <class Curve>
-std::expected<std::vector<std::uint8_t>, EncodeError> curve_identifier(const std::vector<float>& unit,
-                                                                      const Curve& curve, std::uint8_t profile,
-                                                                      Checked<u128> (*code_of)(const QuantizedCoords&)) {
-    if (curve.transform_id) return std::unexpected(MivoError::transform_not_found(*curve.transform_id));
+expected<std::vector<std::uint8_t>, EncodeError> curve_identifier(const std::vector<float>& unit, const Curve& curve,
+                                                                  std::uint8_t profile,
+                                                                  Checked<u128> (*code_of)(const QuantizedCoords&)) {
+    if (curve.transform_id) return unexpected(MivoError::transform_not_found(*curve.transform_id));
     auto coords = QuantizedCoords::from_embedding(unit, curve.count, curve.bits);
-    if (!coords) return std::unexpected(coords.error());
+    if (!coords) return unexpected(coords.error());
     auto code = code_of(*coords);
-    if (!code) return std::unexpected(InternalError{code.error()});
+    if (!code) return unexpected(InternalError{code.error()});
     std::vector<std::uint8_t> id = short_header(profile);
     const auto bytes = to_be_bytes(*code);
     const std::size_t keep = (static_cast<std::size_t>(curve.count) * curve.bits + 7) / 8;
@@ -144,17 +144,17 @@ std::expected<std::vector<std::uint8_t>, EncodeError> curve_identifier(const std
 
 }  // namespace
 
-std::expected<std::string, EncodeError> encode(std::span<const float> embedding, const EncodingProfile& profile) {
+expected<std::string, EncodeError> encode(std::span<const float> embedding, const EncodingProfile& profile) {
     const std::size_t d = embedding.size();
-    if (d < kMinDims || d > kMaxDims) return std::unexpected(MivoError::invalid_dimension(d, kMinDims, kMaxDims));
+    if (d < kMinDims || d > kMaxDims) return unexpected(MivoError::invalid_dimension(d, kMinDims, kMaxDims));
     std::vector<float> values(embedding.begin(), embedding.end());
     for (float v : values)
-        if (!is_finite_bits(v)) return std::unexpected(MivoError::invalid_embedding_value());
+        if (!is_finite_bits(v)) return unexpected(MivoError::invalid_embedding_value());
 
-    std::expected<std::vector<std::uint8_t>, EncodeError> id;
+    expected<std::vector<std::uint8_t>, EncodeError> id;
     if (const auto* fv = std::get_if<EncodingProfile::FullVector>(&profile.kind)) {
         auto r = full_vector_identifier(std::move(values), *fv);
-        if (!r) return std::unexpected(r.error());
+        if (!r) return unexpected(r.error());
         id = std::move(*r);
     } else {
         normalize(values);
@@ -170,7 +170,7 @@ std::expected<std::string, EncodeError> encode(std::span<const float> embedding,
             id = curve_identifier(values, hilbert, kProfileHilbert10x10, hilbert_code);
         }
     }
-    if (!id) return std::unexpected(id.error());
+    if (!id) return unexpected(id.error());
     return encode_text(*id);
 }
 

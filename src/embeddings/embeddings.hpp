@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <expected>
 #include <span>
 #include <string>
 #include <string_view>
@@ -51,6 +50,6 @@ using EncodeError = std::variant<MivoError, InternalError>;
 // an identifier of the given profile. Checks in order: length
 // (InvalidDimension), NaN or infinity (InvalidEmbeddingValue), then the
 // profile's own checks (bit count, projection target, transform id, grid).
-std::expected<std::string, EncodeError> encode(std::span<const float> embedding, const EncodingProfile& profile);
+expected<std::string, EncodeError> encode(std::span<const float> embedding, const EncodingProfile& profile);
 
 }  // namespace mivo::embeddings

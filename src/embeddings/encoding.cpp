@@ -33,20 +33,27 @@ constexpr std::array<std::uint16_t, 1024> make_pairs() {
 }
 
 // Two characters (first in the low byte) -> their 10-bit value, kBadPair when
-// either is outside the alphabet.
+// either is outside the alphabet. 65,536 entries are more than a compiler will
+// evaluate as a constant expression, so the table is filled at first use
+// (thread-safe static initialisation) and read-only afterwards.
 constexpr std::uint16_t kBadPair = 0x8000;
-constexpr std::array<std::uint16_t, 65536> make_pair_values(const std::array<std::uint8_t, 256>& values) {
-    std::array<std::uint16_t, 65536> t{};
-    for (std::size_t i = 0; i < 65536; ++i) {
-        const std::uint8_t a = values[i & 0xFF], b = values[i >> 8];
-        t[i] = (a | b) & 0xE0 ? kBadPair : static_cast<std::uint16_t>((a << 5) | b);
-    }
-    return t;
-}
-
 constexpr std::array<std::uint8_t, 256> kValues = make_values();
-constexpr std::array<std::uint16_t, 65536> kPairValues = make_pair_values(kValues);
 constexpr std::array<std::uint16_t, 1024> kPairs = make_pairs();
+
+struct PairValues {
+    std::uint16_t t[65536];
+    PairValues() {
+        for (std::size_t i = 0; i < 65536; ++i) {
+            const std::uint8_t a = kValues[i & 0xFF], b = kValues[i >> 8];
+            t[i] = (a | b) & 0xE0 ? kBadPair : static_cast<std::uint16_t>((a << 5) | b);
+        }
+    }
+};
+
+const std::uint16_t* pair_values() {
+    static const PairValues table;
+    return table.t;
+}
 
 // Bytes produced by a trailing group of r characters (r = 0, 2, 4, 5, 7); -1
 // for the lengths no byte string encodes to.
@@ -118,11 +125,12 @@ Result<std::vector<std::uint8_t>> Base32HexLowerNoPad::decode(std::string_view t
 
     // Whole groups: 8 characters give 5 bytes, from four 2-character lookups.
     // Invalid characters are collected in `bad` and judged once at the end.
+    const std::uint16_t* const pair_value = pair_values();
     std::uint8_t bad = 0;
     std::uint16_t bad_pairs = 0;
     for (std::size_t g = 0; g < whole; ++g, p += 8, dst += 5) {
-        const std::uint16_t a = kPairValues[p[0] | (p[1] << 8)], b = kPairValues[p[2] | (p[3] << 8)];
-        const std::uint16_t c = kPairValues[p[4] | (p[5] << 8)], d = kPairValues[p[6] | (p[7] << 8)];
+        const std::uint16_t a = pair_value[p[0] | (p[1] << 8)], b = pair_value[p[2] | (p[3] << 8)];
+        const std::uint16_t c = pair_value[p[4] | (p[5] << 8)], d = pair_value[p[6] | (p[7] << 8)];
         bad_pairs |= a | b | c | d;
         const std::uint64_t x = (std::uint64_t{a} << 30) | (std::uint64_t{b} << 20) | (std::uint64_t{c} << 10) |
                                 std::uint64_t{d};

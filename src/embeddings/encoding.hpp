@@ -14,9 +14,9 @@
 
 namespace mivo::embeddings {
 
-// The shared, read-only encoding object. Its lookup tables are constants built
-// at compile time, so there is nothing to initialise at run time and any
-// number of threads may use it at once.
+// The shared, read-only encoding object. Its lookup tables are constants (the
+// largest filled once, on first use, under the thread-safe static
+// initialisation of C++), so any number of threads may use it at once.
 class Base32HexLowerNoPad {
 public:
     static constexpr std::string_view kAlphabet = "0123456789abcdefghijklmnopqrstuv";

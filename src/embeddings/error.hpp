@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
-#include <expected>
 #include <string>
+#include <utility>
+
+#include "embeddings/expected.hpp"
 
 namespace mivo::embeddings {
 
@@ -72,8 +74,8 @@ private:
 };
 
 template <class T>
-using Result = std::expected<T, MivoError>;
+using Result = expected<T, MivoError>;
 
-inline std::unexpected<MivoError> fail(MivoError e) { return std::unexpected<MivoError>(std::move(e)); }
+inline unexpected<MivoError> fail(MivoError e) { return unexpected<MivoError>(std::move(e)); }
 
 }  // namespace mivo::embeddings

@@ -30,6 +30,11 @@ inline std::uint32_t get_u32(const std::uint8_t* p) {
 
 inline float get_f32(const std::uint8_t* p) { return std::bit_cast<float>(get_u32(p)); }
 
+// A NaN computed here (inf - inf, 0 * inf, a NaN min or max) comes out as
+// the one quiet NaN 0x7FC00000: processors disagree on the sign and payload
+// of a NaN that arithmetic creates.
+inline float canonical_nan(float v) { return v != v ? std::bit_cast<float>(0x7FC00000u) : v; }
+
 void put_min_max(std::vector<std::uint8_t>& out, float min, float max) {
     const std::size_t at = out.size();
     out.resize(at + 8);
@@ -98,7 +103,7 @@ std::vector<float> dequantize_values(std::span<const std::uint32_t> codes, std::
             float f = static_cast<float>(codes[i]);
             f = f / maxq;
             const float step = f * half;
-            out[i] = (min + step) + step;
+            out[i] = canonical_nan((min + step) + step);
         }
         return out;
     }
@@ -107,7 +112,7 @@ std::vector<float> dequantize_values(std::span<const std::uint32_t> codes, std::
         v = v / maxq;
         v = v * range;
         v = v + min;
-        out[i] = v;
+        out[i] = canonical_nan(v);
     }
     return out;
 }

@@ -20,9 +20,9 @@ inline std::uint32_t reverse_low_bits(std::uint32_t t, unsigned n) {
 Checked<u128> hilbert_code(const QuantizedCoords& point) {
     const std::size_t n = point.coords.size();
     const std::size_t b = point.bits;
-    if (auto err = code_width_error("Hilbert", point)) return std::unexpected(std::move(*err));
+    if (auto err = code_width_error("Hilbert", point)) return unexpected(std::move(*err));
     // The state machine works on n-bit words of 32 bits.
-    if (n > 32) return std::unexpected("Hilbert code supports at most 32 dims, got " + std::to_string(n));
+    if (n > 32) return unexpected("Hilbert code supports at most 32 dims, got " + std::to_string(n));
     if (n == 0) return u128{0};
 
     const unsigned nn = static_cast<unsigned>(n);

@@ -6,7 +6,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <expected>
 #include <optional>
 #include <span>
 #include <string>
@@ -23,7 +22,7 @@ using u128 = unsigned __int128;
 // text is an internal-error message for the module surface to raise; it is
 // never produced by inputs the module accepts.
 template <class T>
-using Checked = std::expected<T, std::string>;
+using Checked = expected<T, std::string>;
 
 // Profile codes: the low 4 bits of header byte 0.
 inline constexpr std::uint8_t kProfileMini128 = 1;

@@ -45,7 +45,7 @@ Floats with_value_at(Floats v, std::size_t at, float value) {
     return v;
 }
 
-using Encoded = std::expected<std::string, EncodeError>;
+using Encoded = expected<std::string, EncodeError>;
 
 // The text a caller sees: the identifier, the display text of a MivoError, or
 // "internal: " and the message of a broken invariant.

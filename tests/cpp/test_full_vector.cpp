@@ -75,10 +75,22 @@ float model_f16_to_f32(std::uint16_t h) {
     return static_cast<float>(neg ? -mag : mag);
 }
 
+// f32 to binary16 from the definition: |f| rounded to the nearest multiple of
+// the binary16 step at its scale, ties to even (every step exact in double).
 std::uint16_t reference_f32_to_f16(float f) {
-    volatile float in = f;
-    const _Float16 h = static_cast<_Float16>(in);  // software round-to-nearest-even conversion
-    return std::bit_cast<std::uint16_t>(h);
+    const auto sign = static_cast<std::uint16_t>((fbits(f) >> 16) & 0x8000u);
+    if (std::isnan(f)) return static_cast<std::uint16_t>(sign | 0x7E00u | ((fbits(f) >> 13) & 0x3FFu));
+    const double a = std::fabs(static_cast<double>(f));
+    if (a >= 65520.0) return static_cast<std::uint16_t>(sign | 0x7C00u);
+    if (a == 0.0) return sign;
+    int e = 0;
+    std::frexp(a, &e);                                 // a in [2^(e-1), 2^e)
+    const int step = e - 11 < -24 ? -24 : e - 11;      // 11 significant bits, or the subnormal step
+    const auto q = static_cast<std::uint32_t>(std::nearbyint(std::ldexp(a, -step)));
+    // Normal: exponent field e + 14 and the 10 bits below the leading one (a
+    // carry to 2048 moves into the exponent); subnormal: q itself.
+    const std::uint32_t h = step == -24 ? q : ((static_cast<std::uint32_t>(step + 25) << 10) + q - 1024u);
+    return static_cast<std::uint16_t>(sign | h);
 }
 
 QuantizedValues quantized(const Floats& v, std::uint8_t bits) {
@@ -428,6 +440,31 @@ TEST(QuantizeOverflowingRange, StaysFinite) {
             ASSERT_TRUE(std::isfinite(back[i]));
             EXPECT_LE(std::fabs(back[i] - values[i]), 2.0f * big / static_cast<float>(top));
         }
+    }
+}
+
+// Hostile min and max words: whatever NaN the arithmetic makes (its sign and
+// payload differ between processors) comes out as the one quiet NaN, and the
+// values that are numbers are untouched.
+TEST(Dequantiser, ComputedNaNsAreCanonical) {
+    const std::pair<std::uint32_t, std::uint32_t> ranges[] = {
+        {0x7F800000u, 0x7F800000u}, {0xFF800000u, 0xFF800000u}, {0xFF800000u, 0x7F800000u},
+        {0xFFC12345u, 0x3F800000u}, {0x00000000u, 0x7F800001u}, {0x3F800000u, 0xFFFFFFFFu},
+        {0x00000000u, 0x7F800000u}};
+    const Codes codes{0, 1, 128, 255};
+    for (const auto& [lo, hi] : ranges) {
+        const Floats out = dequantize_values(codes, 8, from_bits(lo), from_bits(hi));
+        bool any_nan = false;
+        for (std::size_t i = 0; i < codes.size(); ++i) {
+            const float number = static_cast<float>(codes[i]) / 255.0f * (from_bits(hi) - from_bits(lo)) + from_bits(lo);
+            if (std::isnan(number)) {
+                any_nan = true;
+                EXPECT_EQ(fbits(out[i]), 0x7FC00000u) << std::hex << lo << " " << hi << " code " << codes[i];
+            } else {
+                EXPECT_EQ(fbits(out[i]), fbits(number)) << std::hex << lo << " " << hi << " code " << codes[i];
+            }
+        }
+        EXPECT_TRUE(any_nan) << std::hex << lo << " " << hi;
     }
 }
 

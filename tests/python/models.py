@@ -51,14 +51,21 @@ def metadata(precision, mode, encoded, original=768, bits=None):
     return meta
 
 
+# base32hex is base32 with another alphabet (base64.b32hexencode needs 3.10).
+_STD, _HEX = "ABCDEFGHIJKLMNOPQRSTUVWXYZ234567", "0123456789ABCDEFGHIJKLMNOPQRSTUV"
+_TO_HEX, _FROM_HEX = str.maketrans(_STD, _HEX), str.maketrans(_HEX, _STD)
+
+
 def b32(data):
     """Lowercase base32hex without padding."""
-    return base64.b32hexencode(bytes(data)).decode().rstrip("=").lower()
+    return base64.b32encode(bytes(data)).decode().translate(_TO_HEX).rstrip("=").lower()
 
 
 def unb32(text):
     upper = text.upper()
-    return base64.b32hexdecode(upper + "=" * (-len(upper) % 8))
+    if not set(upper) <= set(_HEX):
+        raise ValueError("not base32hex")
+    return base64.b32decode((upper + "=" * (-len(upper) % 8)).translate(_FROM_HEX))
 
 
 def text_len(nbytes):
