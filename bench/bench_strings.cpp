@@ -2,10 +2,12 @@
 #include <benchmark/benchmark.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "strings/best_match.hpp"
 #include "strings/jaro_winkler.hpp"
+#include "strings/hamming.hpp"
 #include "strings/levenshtein.hpp"
 #include "strings/osa.hpp"
 #include "strings/text_simhash.hpp"
@@ -111,5 +113,41 @@ void BM_HammingLong(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(ms::hamming(a, b));
 }
 BENCHMARK(BM_HammingLong);
+
+// A string and a copy with every fifth value replaced, the shape of the peer
+// comparison in bench_strings.py.
+std::pair<std::string, std::string> edited_pair(std::size_t n) {
+    std::string a, b;
+    for (std::size_t i = 0; i < n; ++i) {
+        a.push_back(static_cast<char>('a' + (i * 7 + i / 3) % 26));
+        b.push_back(i % 5 == 2 ? 'Z' : a.back());
+    }
+    return {a, b};
+}
+
+void BM_LevenshteinEdited(benchmark::State& state) {
+    const auto [a, b] = edited_pair(static_cast<std::size_t>(state.range(0)));
+    for (auto _ : state) benchmark::DoNotOptimize(ms::levenshtein(a, b));
+}
+BENCHMARK(BM_LevenshteinEdited)->Arg(64)->Arg(1000);
+
+void BM_OsaEdited(benchmark::State& state) {
+    const auto [a, b] = edited_pair(static_cast<std::size_t>(state.range(0)));
+    for (auto _ : state) benchmark::DoNotOptimize(ms::osa_distance(a, b));
+}
+BENCHMARK(BM_OsaEdited)->Arg(10)->Arg(100)->Arg(1000);
+
+// Stored 32-bit code points, as for a Python str holding an emoji.
+void BM_HammingStoredWide(benchmark::State& state) {
+    const auto n = static_cast<std::size_t>(state.range(0));
+    std::vector<char32_t> a(n), b(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        a[i] = static_cast<char32_t>(0x1F600 + i % 37);
+        b[i] = i % 5 == 2 ? U'x' : a[i];
+    }
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ms::hamming(ms::FixedWidthText{a.data(), n, 4}, ms::FixedWidthText{b.data(), n, 4}));
+}
+BENCHMARK(BM_HammingStoredWide)->Arg(1000);
 
 }  // namespace

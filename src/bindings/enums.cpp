@@ -37,18 +37,10 @@ PyObject* variant_int(PyObject* self) {
     return PyLong_FromLong(*v);
 }
 
-// Pickled by name: the qualified name "Profile.Mini128" is looked up in the
-// module again on loading, which gives back the one interned instance.
-PyObject* variant_reduce(PyObject* self, PyObject*) {
-    Shared<std::uint8_t> v;
-    if (!v.acquire(self)) return nullptr;
-    const EnumSpec* info = spec_of(self);
-    if (!info || *v >= info->count) {
-        PyErr_SetString(PyExc_SystemError, "mivo internal error: unknown enumeration value");
-        return nullptr;
-    }
-    return PyUnicode_FromFormat("%s.%s", info->short_name, info->variants[*v]);
-}
+// Pickled by name: the qualified name "Profile.Mini128" (the repr) is looked
+// up in the module again on loading, which gives back the one interned
+// instance.
+PyObject* variant_reduce(PyObject* self, PyObject*) { return variant_repr(self); }
 
 PyMethodDef kVariantMethods[] = {
     {"__reduce__", variant_reduce, METH_NOARGS, "Pickle by name: the unpickled variant is the same object."},

@@ -2,6 +2,7 @@
 #include "bindings/registry.hpp"
 #include "strings/best_match.hpp"
 #include "strings/jaro_winkler.hpp"
+#include "strings/hamming.hpp"
 #include "strings/levenshtein.hpp"
 #include "strings/osa.hpp"
 
@@ -18,6 +19,29 @@ PyObject* pair_impl(Args& args) {
 }
 
 PyObject* py_optional_int(std::optional<std::uint64_t> v) { return v ? py_int(*v) : py_none(); }
+
+// A converted str's own storage: CPython keeps every str decoded, as an
+// array of 1-, 2- or 4-byte code points.
+strings::FixedWidthText stored_text(PyObject* s) {
+    return {PyUnicode_DATA(s), static_cast<std::size_t>(PyUnicode_GET_LENGTH(s)),
+            static_cast<unsigned>(PyUnicode_KIND(s))};
+}
+
+// Metrics over code points run on the stored arrays once the UTF-8
+// conversion has accepted both arguments (its errors stay the same).
+template <auto Metric, auto Result>
+PyObject* stored_pair_impl(Args& args) {
+    std::string_view a, b;
+    if (!args.str(0, a) || !args.str(1, b)) return nullptr;
+    return Result(Metric(stored_text(args.raw(0)), stored_text(args.raw(1))));
+}
+
+constexpr std::uint64_t (*kLevenshteinStored)(strings::FixedWidthText, strings::FixedWidthText) = strings::levenshtein;
+constexpr double (*kNormalizedLevenshteinStored)(strings::FixedWidthText, strings::FixedWidthText) =
+    strings::normalized_levenshtein;
+constexpr std::uint64_t (*kOsaStored)(strings::FixedWidthText, strings::FixedWidthText) = strings::osa_distance;
+constexpr std::optional<std::uint64_t> (*kHammingStored)(strings::FixedWidthText, strings::FixedWidthText) =
+    strings::hamming;
 
 constexpr Signature kLevenshtein{"levenshtein", {"a", "b"}, 2};
 constexpr Signature kNormalizedLevenshtein{"normalized_levenshtein", {"a", "b"}, 2};
@@ -62,7 +86,7 @@ PyObject* find_matches_above_threshold_impl(Args& args) {
 
 }  // namespace
 
-PyMethodDef k_levenshtein = method<kLevenshtein, pair_impl<strings::levenshtein, py_int>>(
+PyMethodDef k_levenshtein = method<kLevenshtein, stored_pair_impl<kLevenshteinStored, py_int>>(
     "levenshtein(a, b)\n--\n\n"
     "Compute the Levenshtein distance between two strings.\n\n"
     "The distance is the smallest number of single-character insertions,\n"
@@ -78,7 +102,7 @@ PyMethodDef k_levenshtein = method<kLevenshtein, pair_impl<strings::levenshtein,
     "    >>> mivo.levenshtein(\"kitten\", \"sitting\")\n"
     "    3");
 
-PyMethodDef k_normalized_levenshtein = method<kNormalizedLevenshtein, pair_impl<strings::normalized_levenshtein, py_float>>(
+PyMethodDef k_normalized_levenshtein = method<kNormalizedLevenshtein, stored_pair_impl<kNormalizedLevenshteinStored, py_float>>(
     "normalized_levenshtein(a, b)\n--\n\n"
     "Compute the normalized Levenshtein similarity between two strings.\n\n"
     "The similarity is 1 - distance / length of the longer string, from 0.0\n"
@@ -126,7 +150,7 @@ PyMethodDef k_jaro_winkler = method<kJaroWinkler, pair_impl<strings::jaro_winkle
     "    >>> mivo.jaro_winkler(\"martha\", \"marhta\")\n"
     "    0.9611111111111111");
 
-PyMethodDef k_hamming = method<kHamming, pair_impl<strings::hamming, py_optional_int>>(
+PyMethodDef k_hamming = method<kHamming, stored_pair_impl<kHammingStored, py_optional_int>>(
     "hamming(a, b)\n--\n\n"
     "Compute the Hamming distance between two strings.\n\n"
     "The number of positions at which two strings of the same length (in\n"
@@ -143,7 +167,7 @@ PyMethodDef k_hamming = method<kHamming, pair_impl<strings::hamming, py_optional
     "    >>> mivo.hamming(\"hello\", \"world!\") is None\n"
     "    True");
 
-PyMethodDef k_osa_distance = method<kOsaDistance, pair_impl<strings::osa_distance, py_int>>(
+PyMethodDef k_osa_distance = method<kOsaDistance, stored_pair_impl<kOsaStored, py_int>>(
     "osa_distance(a, b)\n--\n\n"
     "Compute the OSA (Optimal String Alignment) distance between two strings.\n\n"
     "Like the Levenshtein distance, with the transposition of two adjacent\n"

@@ -8,6 +8,8 @@
 
 #include "strings/jaro_winkler.hpp"
 #include "strings/levenshtein.hpp"
+#include "strings/levenshtein_bitparallel.hpp"
+#include "strings/prepared_query.hpp"
 #include "strings/small_buffer.hpp"
 #include "strings/utf8.hpp"
 
@@ -69,6 +71,7 @@ public:
     void add(char32_t c) {
         if (c < 128) {
             ++ascii_[c];
+            present_[c] = 1;
             return;
         }
         for (auto& [ch, count] : other_) {
@@ -80,8 +83,20 @@ public:
         other_.emplace_back(c, 1);
         used_other_.push_back(0);
     }
+    // An upper bound of common(s, n) without counting: the characters of s
+    // that occur in the query at all (any non-ASCII one may, if the query
+    // has some).
+    template <class Char>
+    std::size_t present(const Char* s, std::size_t n) const {
+        std::size_t k = 0;
+        const std::uint8_t wide = other_.empty() ? 0 : 1;
+        for (std::size_t i = 0; i < n; ++i) k += s[i] < 128 ? present_[s[i] & 127] : wide;
+        return k;
+    }
+
     // The size of the multiset intersection of the query and s.
-    std::size_t common(const char32_t* s, std::size_t n) {
+    template <class Char>
+    std::size_t common(const Char* s, std::size_t n) {
         std::size_t k = 0;
         bool wide = false;
         for (std::size_t i = 0; i < n; ++i) {
@@ -113,6 +128,7 @@ public:
 private:
     std::uint32_t ascii_[128] = {};
     std::uint32_t used_ascii_[128] = {};
+    std::uint8_t present_[128] = {};
     std::vector<std::pair<char32_t, std::uint32_t>> other_;
     std::vector<std::uint32_t> used_other_;
 };
@@ -132,38 +148,19 @@ struct QueryScorer::State {
     std::vector<char32_t> q;          // the query in scalar values
     std::vector<char32_t> cand;       // the current candidate, reused
     bool short_query = false;         // 1 to 64 scalar values
-    PositionMasks query_masks;        // for the bit-parallel edit distance
+    std::unique_ptr<PatternMasks<CodePointIds>> query_masks;  // for the edit distance
     PositionMasks cand_masks;         // for the Jaro matching
     CharCounts counts;
 
-    // The edit distance between the query and cand[0..n) by the bit-vector
-    // method over the query's positions; the same integer as the two-row table.
-    std::uint64_t distance_bits(std::size_t n) const {
-        const std::size_t m = q.size();
-        const std::uint64_t last = std::uint64_t{1} << (m - 1);
-        std::uint64_t vp = m == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << m) - 1;
-        std::uint64_t vn = 0;
-        std::uint64_t dist = m;
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::uint64_t eq = query_masks.get(cand[i]);
-            const std::uint64_t xv = eq | vn;
-            const std::uint64_t xh = (((eq & vp) + vp) ^ vp) | eq;
-            std::uint64_t ph = vn | ~(xh | vp);
-            std::uint64_t mh = vp & xh;
-            if (ph & last)
-                ++dist;
-            else if (mh & last)
-                --dist;
-            ph = (ph << 1) | 1;
-            mh <<= 1;
-            vp = mh | ~(xv | ph);
-            vn = ph & xv;
-        }
-        return dist;
+    // The edit distance between the query and cand[0..n) by bit vectors over
+    // the query's prepared masks: one word up to 64 values, else the words of
+    // the band that the plain alignment of the two strings bounds.
+    std::uint64_t distance(std::size_t n) const {
+        if (short_query) return bitparallel::levenshtein_word(*query_masks, cand.data(), n);
+        if (!query_masks->ok()) return levenshtein_decoded(q.data(), q.size(), cand.data(), n);
+        const std::uint64_t k = bitparallel::aligned_bound(q.data(), q.size(), cand.data(), n);
+        return bitparallel::blocks<false>(*query_masks, cand.data(), n, k);
     }
-
-    // The two-row table for long queries.
-    std::uint64_t distance_rows(std::size_t n) { return levenshtein_decoded(q.data(), q.size(), cand.data(), n); }
 
     // The Jaro similarity of the query and cand[0..n), both at most 64
     // scalar values: the earliest free candidate position holding the query
@@ -199,10 +196,12 @@ struct QueryScorer::State {
         return jaro_from_counts(matches, t, m, n);
     }
 
-    std::size_t prefix(std::size_t n) const {
+    // The common prefix of the query and c[0..n), up to the Winkler limit.
+    template <class Char>
+    std::size_t prefix(const Char* c, std::size_t n) const {
         const std::size_t limit = std::min({q.size(), n, kWinklerMaxPrefix});
         std::size_t l = 0;
-        while (l < limit && q[l] == cand[l]) ++l;
+        while (l < limit && q[l] == static_cast<char32_t>(c[l])) ++l;
         return l;
     }
 
@@ -256,19 +255,56 @@ struct QueryScorer::State {
         return b;
     }
 
-    // The best-match score of the query and cand[0..n), or nothing when it
-    // is sure to stay below `mark`.
-    std::optional<double> score_decoded(std::size_t n, double mark) {
-        const std::size_t m = q.size();
-        const std::size_t l = prefix(n);
-        if (mark > -INFINITY) {
-            // At most k characters pair up in any alignment or Jaro matching.
-            const std::size_t k = counts.common(cand.data(), n);
-            if (quick_bound(n, l, k) + kBoundMargin < mark) return std::nullopt;
-        }
+    // Whether a candidate c[0..n) with common prefix l may reach `mark`: at
+    // most k characters pair up in any alignment or Jaro matching. Run on the
+    // candidate's bytes when it is ASCII, before anything is copied.
+    template <class Char>
+    bool may_reach(const Char* c, std::size_t n, std::size_t l, double mark) {
+        if (!(mark > -INFINITY)) return true;
+        // First the characters that occur in the query at all (no counting),
+        // then the exact multiset intersection.
+        const std::size_t least = least_k(n, l, mark);
+        if (std::min(counts.present(c, n), q.size()) < least) return false;
+        return counts.common(c, n) >= least;
+    }
 
+    // The least k for which quick_bound(n, l, k) (plus the margin) reaches
+    // the mark, min(m, n) + 1 if none does: the bound grows with k, so a
+    // candidate with fewer characters in common cannot reach the mark. Kept
+    // for lengths below 256 until the mark changes.
+    double least_mark = NAN;
+    std::uint32_t least_generation = 0;
+    std::vector<std::uint32_t> least_stamps;  // per (n, l): generation of the entry
+    std::vector<std::uint16_t> least_values;
+    std::size_t least_k(std::size_t n, std::size_t l, double mark) {
+        auto compute = [&] {
+            const std::size_t top = std::min(q.size(), n);
+            std::size_t k = 0;
+            while (k <= top && quick_bound(n, l, k) + kBoundMargin < mark) ++k;
+            return k;
+        };
+        if (n >= 256) return compute();
+        if (least_stamps.empty()) {
+            least_stamps.assign(256 * (kWinklerMaxPrefix + 1), 0);
+            least_values.assign(256 * (kWinklerMaxPrefix + 1), 0);
+        }
+        if (!(mark == least_mark)) {
+            least_mark = mark;
+            ++least_generation;
+        }
+        const std::size_t at = n * (kWinklerMaxPrefix + 1) + l;
+        if (least_stamps[at] != least_generation) {
+            least_stamps[at] = least_generation;
+            least_values[at] = static_cast<std::uint16_t>(compute());
+        }
+        return least_values[at];
+    }
+
+    // The best-match score of the query and cand[0..n) (common prefix l).
+    double score_decoded(std::size_t n, std::size_t l) {
+        const std::size_t m = q.size();
         const std::size_t longest = std::max(m, n);
-        const std::uint64_t d = short_query ? distance_bits(n) : distance_rows(n);
+        const std::uint64_t d = distance(n);
         const double norm = 1.0 - static_cast<double>(d) / static_cast<double>(longest);
         const double jaro_score =
             short_query && n <= 64 ? jaro_bits(n) : jaro_decoded(q.data(), m, cand.data(), n);
@@ -281,10 +317,8 @@ QueryScorer::QueryScorer(std::string_view query) : state_(std::make_unique<State
     s.query = query;
     decode_utf8(query, s.q);
     s.short_query = !s.q.empty() && s.q.size() <= 64;
-    for (std::size_t i = 0; i < s.q.size(); ++i) {
-        s.counts.add(s.q[i]);
-        if (s.short_query) s.query_masks.add(s.q[i], i);
-    }
+    for (std::size_t i = 0; i < s.q.size(); ++i) s.counts.add(s.q[i]);
+    if (!s.q.empty()) s.query_masks = std::make_unique<PatternMasks<CodePointIds>>(s.q.data(), s.q.size());
 }
 
 QueryScorer::~QueryScorer() = default;
@@ -302,12 +336,18 @@ std::optional<double> QueryScorer::score_reaching(std::string_view candidate, do
     // largest prefix weight.
     if (mark > -INFINITY && s.length_bound(n) + kBoundMargin < mark) return std::nullopt;
     if (s.cand.size() < n) s.cand.resize(n);
+    std::size_t l;
     if (ascii) {
-        for (std::size_t i = 0; i < n; ++i) s.cand[i] = static_cast<unsigned char>(candidate[i]);
+        const auto* bytes = reinterpret_cast<const unsigned char*>(candidate.data());
+        l = s.prefix(bytes, n);
+        if (!s.may_reach(bytes, n, l, mark)) return std::nullopt;
+        for (std::size_t i = 0; i < n; ++i) s.cand[i] = bytes[i];
     } else {
         decode_into(candidate, s.cand.data());
+        l = s.prefix(s.cand.data(), n);
+        if (!s.may_reach(s.cand.data(), n, l, mark)) return std::nullopt;
     }
-    return s.score_decoded(n, mark);
+    return s.score_decoded(n, l);
 }
 
 double QueryScorer::score(std::string_view candidate) { return *score_reaching(candidate, -INFINITY); }

@@ -1,9 +1,12 @@
 #include "strings/levenshtein.hpp"
 
 #include <algorithm>
-#include <vector>
+#include <type_traits>
 
-#include "strings/levenshtein_simd.hpp"
+#include "strings/compared_pattern.hpp"
+#include "strings/edit_tables.hpp"
+#include "strings/levenshtein_bitparallel.hpp"
+#include "strings/prepared_query.hpp"
 #include "strings/small_buffer.hpp"
 #include "strings/utf8.hpp"
 
@@ -11,85 +14,34 @@ namespace mivo::strings {
 
 namespace {
 
-namespace simd = levenshtein_simd;
-using simd::kPad;
-
-// The two-row dynamic programme with 64-bit cells, for strings too long for
-// the 16-bit diagonals (or processors without them); the row spans the
-// shorter string ca (bytes of ASCII text, or decoded scalar values).
+// Bytes index their masks directly, wider values through a hash table.
 template <class Char>
-std::uint64_t two_row(const Char* ca, std::size_t m, const Char* cb, std::size_t n) {
-    SmallBuffer<std::uint64_t, 128> prev(m + 1), cur(m + 1);
-    std::uint64_t* p = prev.data();
-    std::uint64_t* c = cur.data();
-    for (std::size_t j = 0; j <= m; ++j) p[j] = j;
-    for (std::size_t i = 1; i <= n; ++i) {
-        const Char y = cb[i - 1];
-        c[0] = i;
-        for (std::size_t j = 1; j <= m; ++j) {
-            const std::uint64_t sub = p[j - 1] + (ca[j - 1] == y ? 0 : 1);
-            c[j] = std::min({sub, p[j] + 1, c[j - 1] + 1});
-        }
-        std::swap(p, c);
-    }
-    return p[m];
-}
+using IdsFor = std::conditional_t<sizeof(Char) == 1, ByteIds, CodePointIds>;
 
-// A string's values with up to kPad spare values before and after.
+// The distance picked by length and alphabet: the common prefix and suffix
+// cost nothing and are dropped; a shorter string of up to 64 values takes
+// one word of bit vectors (its masks compared in registers where SSE2 is
+// there, else from a table), a longer one the words of the band that a
+// plain alignment of the two strings bounds.
 template <class Char>
-class Padded {
-public:
-    explicit Padded(std::size_t capacity) : buf_(capacity + 2 * kPad) {}
-    Char* data() { return buf_.data() + kPad; }
-    // Zeros pad values on both sides of [0, n) and reverses them if asked.
-    void finish(std::size_t n, std::size_t pad, bool reverse) {
-        std::fill_n(data() - pad, pad, Char{});
-        std::fill_n(data() + n, pad, Char{});
-        if (reverse) std::reverse(data(), data() + n);
-    }
-
-private:
-    SmallBuffer<Char, 160> buf_;
-};
-
-constexpr bool kHaveDiagonals = MIVO_LEVENSHTEIN_SSE2 + 0 != 0;
-
-// Registers per strip for a shorter string of m values: narrow strips for
-// short strings (fewer idle lanes), four registers otherwise.
-inline int strip_registers(std::size_t m) { return m <= 8 ? 1 : m <= 16 ? 2 : 4; }
-
-// The table of a (m values) against b (n values), both in padded arrays,
-// 1 <= m <= n <= kMaxLength; b is reversed here.
-template <class Char>
-std::uint64_t diagonals(Padded<Char>& a, std::size_t m, Padded<Char>& b, std::size_t n) {
-#if MIVO_LEVENSHTEIN_SSE2
-    const int r = strip_registers(m);
-    const std::size_t pad = 8 * static_cast<std::size_t>(r);
-    a.finish(m, pad, false);
-    b.finish(n, pad, true);
-    SmallBuffer<std::int16_t, 256> col(n + 2 * kPad + 1);
-    if (r == 1) return simd::diagonal_distance<1>(a.data(), m, b.data(), n, col.data());
-    if (r == 2) return simd::diagonal_distance<2>(a.data(), m, b.data(), n, col.data());
-    return simd::diagonal_distance<4>(a.data(), m, b.data(), n, col.data());
-#else
-    (void)a, (void)m, (void)b, (void)n;
-    return 0;
-#endif
-}
-
-// The shorter string spans the columns (ties keep the order).
-template <class Char>
-std::uint64_t table(const Char* a, std::size_t m, const Char* b, std::size_t n) {
+std::uint64_t distance(const Char* a, std::size_t m, const Char* b, std::size_t n) {
+    while (m > 0 && n > 0 && *a == *b) ++a, ++b, --m, --n;
+    while (m > 0 && n > 0 && a[m - 1] == b[n - 1]) --m, --n;
     if (m > n) {
         std::swap(a, b);
         std::swap(m, n);
     }
     if (m == 0) return n;
-    if (!kHaveDiagonals || n > simd::kMaxLength) return two_row(a, m, b, n);
-    Padded<Char> pa(m), pb(n);
-    std::copy_n(a, m, pa.data());
-    std::copy_n(b, n, pb.data());
-    return diagonals(pa, m, pb, n);
+#if MIVO_COMPARED_PATTERN
+    if (m <= 16) return bitparallel::levenshtein_word(ComparedPattern<Char, 1>(a, m), b, n);
+    if (m <= 32) return bitparallel::levenshtein_word(ComparedPattern<Char, 2>(a, m), b, n);
+    if (m <= 64) return bitparallel::levenshtein_word(ComparedPattern<Char, 4>(a, m), b, n);
+#endif
+    const PatternMasks<IdsFor<Char>> pm(a, m);
+    if (!pm.ok()) return tables::levenshtein(a, m, b, n);
+    if (m <= 64) return bitparallel::levenshtein_word(pm, b, n);
+    if (m <= 128) return bitparallel::fixed_words<false, 2>(pm, b, n);
+    return bitparallel::blocks<false>(pm, b, n, bitparallel::aligned_bound(a, m, b, n));
 }
 
 // Decodes s into out (room for s.size() values) and returns the count.
@@ -106,24 +58,25 @@ inline bool has_four_byte_sequence(std::string_view s) {
     return false;
 }
 
-// Decoded straight into padded arrays (Char wide enough for every value).
+// Decoded into arrays of Char (wide enough for every value).
 template <class Char>
-std::uint64_t decoded_table(std::string_view a, std::string_view b) {
-    Padded<Char> pa(a.size()), pb(b.size());
-    std::size_t m = decode_to(a, pa.data());
-    std::size_t n = decode_to(b, pb.data());
-    const bool swap = m > n;
-    if (swap) std::swap(m, n);
-    Padded<Char>& shorter = swap ? pb : pa;
-    Padded<Char>& longer = swap ? pa : pb;
-    if (!kHaveDiagonals || n > simd::kMaxLength) return two_row(shorter.data(), m, longer.data(), n);
-    return diagonals(shorter, m, longer, n);
+std::uint64_t decoded_distance(std::string_view a, std::string_view b) {
+    SmallBuffer<Char, 128> da(a.size()), db(b.size());
+    const std::size_t m = decode_to(a, da.data());
+    const std::size_t n = decode_to(b, db.data());
+    return distance(da.data(), m, db.data(), n);
 }
 
 }  // namespace
 
 std::uint64_t levenshtein_decoded(const char32_t* a, std::size_t m, const char32_t* b, std::size_t n) {
-    return table(a, m, b, n);
+    return distance(a, m, b, n);
+}
+
+std::uint64_t levenshtein(FixedWidthText a, FixedWidthText b) {
+    return with_code_units(a, b, [](const auto* x, std::size_t m, const auto* y, std::size_t n) {
+        return distance(x, m, y, n);
+    });
 }
 
 std::uint64_t levenshtein(std::string_view a, std::string_view b) {
@@ -133,11 +86,18 @@ std::uint64_t levenshtein(std::string_view a, std::string_view b) {
     if (is_ascii(a) && is_ascii(b)) {  // one byte is one scalar value
         const auto* ua = reinterpret_cast<const unsigned char*>(a.data());
         const auto* ub = reinterpret_cast<const unsigned char*>(b.data());
-        return table(ua, a.size(), ub, b.size());
+        return distance(ua, a.size(), ub, b.size());
     }
     // Text without four-byte sequences holds only values below 0x10000.
-    if (!has_four_byte_sequence(a) && !has_four_byte_sequence(b)) return decoded_table<char16_t>(a, b);
-    return decoded_table<char32_t>(a, b);
+    if (!has_four_byte_sequence(a) && !has_four_byte_sequence(b)) return decoded_distance<char16_t>(a, b);
+    return decoded_distance<char32_t>(a, b);
+}
+
+double normalized_levenshtein(FixedWidthText a, FixedWidthText b) {
+    // Equal strings have distance 0, which gives 1.0 as the byte test does.
+    const std::size_t len = std::max(a.size, b.size);
+    if (len == 0) return 1.0;
+    return 1.0 - static_cast<double>(levenshtein(a, b)) / static_cast<double>(len);
 }
 
 double normalized_levenshtein(std::string_view a, std::string_view b) {

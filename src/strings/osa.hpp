@@ -1,18 +1,17 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string_view>
+
+#include "strings/fixed_width.hpp"
 
 namespace mivo::strings {
 
 // Optimal string alignment distance: Levenshtein's edits plus the
 // transposition of two adjacent scalar values, no substring edited twice.
-// Rows follow a, columns follow b.
 std::uint64_t osa_distance(std::string_view a, std::string_view b);
 
-// Positions at which two equally long strings differ, in scalar values;
-// nothing when the lengths differ.
-std::optional<std::uint64_t> hamming(std::string_view a, std::string_view b);
+// The same distance of two strings given as stored code points.
+std::uint64_t osa_distance(FixedWidthText a, FixedWidthText b);
 
 }  // namespace mivo::strings

@@ -147,6 +147,11 @@ TEST(Curves, AgreeWithModelsOnRandomPoints) {
         ASSERT_EQ(morton(p), from_bit_string(model_morton_bits(p))) << n << "x" << int(bits);
         ASSERT_EQ(hilbert(p), model_hilbert(p)) << n << "x" << int(bits);
     }
+    // Morton codes of more coordinates than a 64-bit level holds.
+    for (std::size_t n = 33; n <= 128; ++n) {
+        const QuantizedCoords p = random_point(rng, n, static_cast<std::uint8_t>(128 / n));
+        ASSERT_EQ(morton(p), from_bit_string(model_morton_bits(p))) << n;
+    }
 }
 
 // Both codes map small full grids one-to-one onto 0 .. 2^(n * bits) - 1.

@@ -51,6 +51,7 @@ std::vector<DotKernel> kernels() {
 
 // Every kernel gives the portable kernel's bits on this table and vector.
 void expect_kernels_agree(const RowTable& table, std::span<const float> v, float start) {
+    ASSERT_TRUE(dot_kernel_available(dot_best_kernel()));
     Floats want(table.stride);
     dot_rows_with(DotKernel::Portable, table.data, table.stride, table.stride, v, start, want.data());
     for (DotKernel k : kernels()) {
@@ -156,6 +157,18 @@ TEST(ProjectionTable, PaddingKeepsSignedZeroSums) {
             expect_same_bits(*got, *want);
         }
     }
+}
+
+// Signed zeros decide short rows: +0.0 and -0.0 inputs give -0.0 exactly
+// where every product is -0.0.
+TEST(ProjectionTable, ZeroInputsOfShortRows) {
+    for (std::uint64_t seed = 0; seed < 64; ++seed)
+        for (std::size_t d = 1; d <= 3; ++d)
+            for (float zero : {0.0f, -0.0f})
+                for (std::uint16_t t = 1; t <= d; ++t) {
+                    const Floats v(d, zero);
+                    expect_same_bits(*project_to_lower_dims(v, t, seed), *project_to_lower_dims_streamed(v, t, seed));
+                }
 }
 
 TEST(ProjectionTable, HigherTargetIsRefusedByBothPaths) {

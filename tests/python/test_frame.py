@@ -110,6 +110,7 @@ def test_version_all_and_registration_order():
     assert [k for k in vars(mivo) if k in set(EXPECTED_ALL)] == EXPECTED_ALL  # attributes created in that order
     assert [n for n in EXPECTED_ALL if callable(getattr(mivo, n)) and not isinstance(getattr(mivo, n), type)] == list(
         VALID_ARGS)
+    assert all(getattr(mivo, n).__module__ == "mivo" for n in EXPECTED_ALL[:-1])
     title, body = mivo.__doc__.split("\n\n")
     assert "mivo" in title
     assert body == "A fast library for computing various string similarity metrics."

@@ -43,6 +43,7 @@ def test_simhash_against_model():
     rng = random.Random(4242)
     texts = [model.random_text(rng, rng.choice([2, 3, 5, 40])) for _ in range(800)]
     texts += [" ".join(model.random_text(rng, 12) for _ in range(150)) for _ in range(5)]
+    texts += ["a" * 300, "ab " * 300]  # more than 255 equal tokens
     for text in texts:
         assert mivo.simhash(text) == model.simhash(text), repr(text)
 
