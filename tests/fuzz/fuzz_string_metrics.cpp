@@ -1,12 +1,15 @@
 // Levenshtein, OSA, Jaro, Jaro-Winkler and Hamming on two strings made from
 // the fuzzer's bytes, each against its textbook table or definition over
-// scalar values. The first disagreement stops the run with both inputs.
+// scalar values, from UTF-8 and from code points stored 1, 2 or 4 bytes
+// wide as CPython keeps them. The first disagreement stops the run with
+// both inputs.
 #include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <vector>
 
 #include "fuzz_util.hpp"
+#include "strings/hamming.hpp"
 #include "strings/jaro_winkler.hpp"
 #include "strings/levenshtein.hpp"
 #include "strings/osa.hpp"
@@ -95,6 +98,29 @@ std::optional<std::uint64_t> model_hamming(const Chars& a, const Chars& b) {
 
 bool same(double x, double y) { return x == y || (x != x && y != y); }
 
+// Code points stored at a fixed width: the narrowest that holds them, or 4.
+struct Stored {
+    std::vector<std::uint8_t> u8;
+    std::vector<char16_t> u16;
+    std::vector<char32_t> u32;
+    mivo::strings::FixedWidthText text{};
+
+    Stored(const Chars& c, bool wide) {
+        char32_t top = 0;
+        for (const char32_t x : c) top = std::max(top, x);
+        if (!wide && top < 0x100) {
+            u8.assign(c.begin(), c.end());
+            text = {u8.data(), c.size(), 1};
+        } else if (!wide && top < 0x10000) {
+            u16.assign(c.begin(), c.end());
+            text = {u16.data(), c.size(), 2};
+        } else {
+            u32 = c;
+            text = {u32.data(), c.size(), 4};
+        }
+    }
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -111,5 +137,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (s::hamming(a, b) != model_hamming(ca, cb)) disagree("hamming", a, b);
     if (!same(s::jaro(a, b), model_jaro(ca, cb))) disagree("jaro", a, b);
     if (!same(s::jaro_winkler(a, b), model_jaro_winkler(ca, cb))) disagree("jaro_winkler", a, b);
+
+    const std::uint64_t lev = model_levenshtein(ca, cb);
+    const double norm = ca == cb ? 1.0
+                                 : 1.0 - static_cast<double>(lev) / static_cast<double>(std::max(ca.size(), cb.size()));
+    if (!same(s::normalized_levenshtein(a, b), norm)) disagree("normalized_levenshtein", a, b);
+    for (const bool wide_a : {false, true}) {
+        const Stored sa(ca, wide_a), sb(cb, false);
+        if (s::levenshtein(sa.text, sb.text) != lev) disagree("levenshtein (stored code points)", a, b);
+        if (s::osa_distance(sa.text, sb.text) != model_osa(ca, cb)) disagree("osa_distance (stored code points)", a, b);
+        if (s::hamming(sa.text, sb.text) != model_hamming(ca, cb)) disagree("hamming (stored code points)", a, b);
+        if (!same(s::normalized_levenshtein(sa.text, sb.text), norm))
+            disagree("normalized_levenshtein (stored code points)", a, b);
+    }
     return 0;
 }
