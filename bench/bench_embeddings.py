@@ -140,6 +140,17 @@ print(start, peak, rss_mib())
 """
 
 
+def blas_kernel() -> str:
+    """The BLAS library and kernel NumPy runs, as threadpoolctl reports them."""
+    try:
+        from threadpoolctl import threadpool_info
+    except ImportError:
+        return "BLAS kernel unknown (no threadpoolctl)"
+    info = [i for i in threadpool_info() if i.get("user_api") == "blas"]
+    return ", ".join(f"{i.get('internal_api')} {i.get('architecture')} kernel, {i.get('num_threads')} thread(s)"
+                     for i in info) or "no BLAS found"
+
+
 def fresh_process_seconds(code: str) -> float:
     out = subprocess.run([sys.executable, "-c", code], check=True, capture_output=True, text=True).stdout
     return float(out.split()[-1])
@@ -164,7 +175,7 @@ def main() -> int:
             rows.append((name, d, ours, label, theirs, goal))
 
     print(f"mivo {mivo.__version__}, NumPy {np.__version__}, Python {platform.python_version()}, "
-          f"{platform.machine()}; best of {args.repeat} runs, per call, one thread.")
+          f"{platform.machine()}; best of {args.repeat} runs, per call, one thread; NumPy's BLAS: {blas_kernel()}.")
     print()
     print("NumPy baselines use precomputed float32 matrices. Ratio = mivo / baseline (lower is better).")
     print()

@@ -59,7 +59,8 @@ BENCHMARK(BM_OsaShort);
 void BM_ScorerWords(benchmark::State& state) {
     std::vector<std::string> words;
     for (int i = 0; i < 1000; ++i) words.push_back(make_text(4 + i % 9, true).substr(i % 3));
-    for (auto _ : state) benchmark::DoNotOptimize(ms::find_best_match("aplication", words));
+    const std::vector<std::string_view> views(words.begin(), words.end());
+    for (auto _ : state) benchmark::DoNotOptimize(ms::find_best_match("aplication", views));
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * words.size()));
 }
 BENCHMARK(BM_ScorerWords);

@@ -255,6 +255,24 @@ bool to_str_list(PyObject* obj, std::vector<std::string>& out) {
     });
 }
 
+bool to_str_views(PyObject* obj, StrViews& out) {
+    out.views.clear();
+    out.owned.clear();
+    if (PyList_CheckExact(obj) || PyTuple_CheckExact(obj)) {
+        Py_INCREF(obj);
+        out.held = Ref(obj);
+        const Py_ssize_t n = PySequence_Fast_GET_SIZE(obj);
+        PyObject** items = PySequence_Fast_ITEMS(obj);
+        out.views.resize(static_cast<std::size_t>(n));
+        for (Py_ssize_t i = 0; i < n; ++i)
+            if (!to_str(items[i], out.views[static_cast<std::size_t>(i)])) return false;
+        return true;
+    }
+    if (!to_str_list(obj, out.owned)) return false;
+    out.views.assign(out.owned.begin(), out.owned.end());
+    return true;
+}
+
 bool to_u64_list(PyObject* obj, std::vector<std::uint64_t>& out) { return to_list(obj, out, to_u64); }
 
 bool to_f32_list(PyObject* obj, std::vector<float>& out) {

@@ -112,6 +112,17 @@ bool to_u8(PyObject* obj, std::uint8_t& out);
 bool to_bool(PyObject* obj, bool& out);
 bool to_f64(PyObject* obj, double& out);
 bool to_str_list(PyObject* obj, std::vector<std::string>& out);
+
+// A list-of-strings argument viewed as UTF-8 without copying where it can be:
+// the strings of a list or tuple are viewed where they are (the sequence is
+// held until the call ends, and no Python code runs meanwhile); the items of
+// any other sequence are copied into `owned`.
+struct StrViews {
+    std::vector<std::string_view> views;
+    std::vector<std::string> owned;
+    Ref held;
+};
+bool to_str_views(PyObject* obj, StrViews& out);
 bool to_u64_list(PyObject* obj, std::vector<std::uint64_t>& out);
 bool to_f32_list(PyObject* obj, std::vector<float>& out);
 
@@ -235,6 +246,7 @@ public:
     bool boolean(int i, bool& out) { return to_bool(slots_[i], out) || wrap(i); }
     bool f64(int i, double& out) { return to_f64(slots_[i], out) || wrap(i); }
     bool str_list(int i, std::vector<std::string>& out) { return to_str_list(slots_[i], out) || wrap(i); }
+    bool str_views(int i, StrViews& out) { return to_str_views(slots_[i], out) || wrap(i); }
     bool u64_list(int i, std::vector<std::uint64_t>& out) { return to_u64_list(slots_[i], out) || wrap(i); }
     bool f32_list(int i, std::vector<float>& out) { return to_f32_list(slots_[i], out) || wrap(i); }
     bool vector(int i, FloatView& out) { return to_vector(slots_[i], out) || wrap(i); }

@@ -68,19 +68,19 @@ PyObject* py_match(const strings::Match& m) {
 constexpr Signature kFindBestMatch{"find_best_match", {"query", "candidates"}, 2};
 PyObject* find_best_match_impl(Args& args) {
     std::string_view query;
-    std::vector<std::string> candidates;
-    if (!args.str(0, query) || !args.str_list(1, candidates)) return nullptr;
-    return py_match(strings::find_best_match(query, candidates));
+    StrViews candidates;
+    if (!args.str(0, query) || !args.str_views(1, candidates)) return nullptr;
+    return py_match(strings::find_best_match(query, candidates.views));
 }
 
 constexpr Signature kFindMatchesAboveThreshold{
     "find_matches_above_threshold", {"query", "candidates", "threshold"}, 3};
 PyObject* find_matches_above_threshold_impl(Args& args) {
     std::string_view query;
-    std::vector<std::string> candidates;
+    StrViews candidates;
     double threshold = 0.0;
-    if (!args.str(0, query) || !args.str_list(1, candidates) || !args.f64(2, threshold)) return nullptr;
-    const std::vector<strings::Match> kept = strings::find_matches_above_threshold(query, candidates, threshold);
+    if (!args.str(0, query) || !args.str_views(1, candidates) || !args.f64(2, threshold)) return nullptr;
+    const std::vector<strings::Match> kept = strings::find_matches_above_threshold(query, candidates.views, threshold);
     return py_list(std::span<const strings::Match>(kept), py_match);
 }
 

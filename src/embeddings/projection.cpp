@@ -4,7 +4,6 @@
 #include <cmath>
 #include <string>
 
-#include "embeddings/dot_rows.hpp"
 #include "embeddings/seeded_stream.hpp"
 #include "embeddings/tables.hpp"
 
@@ -55,7 +54,7 @@ Result<std::vector<float>> project_to_lower_dims(std::span<const float> values, 
     std::size_t n = d;
     while (n > 0 && std::bit_cast<std::uint32_t>(values[n - 1]) == 0) --n;
     std::vector<float> out(table->stride);
-    dot_rows(table->data, table->stride, table->stride, values.first(n), -0.0f, out.data());
+    dot_table(*table, values.first(n), -0.0f, out.data());
     out.resize(t);
     for (std::size_t r = 0; r < t; ++r) {
         float acc = out[r];

@@ -10,7 +10,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "embeddings/dot_rows.hpp"
 #include "embeddings/seeded_stream.hpp"
 
 #if defined(__unix__) || defined(__APPLE__)
@@ -90,8 +89,12 @@ std::shared_ptr<RowTable> build_table(std::size_t rows, std::size_t length, bool
                 signs[r] = static_cast<std::uint16_t>(last);
             }
         }
+        // Into the group's block: entry j of its rows at j * width + offset.
+        const std::size_t b0 = r0 / kTableBlockRows * kTableBlockRows;
+        const std::size_t width = std::min(kTableBlockRows, table->stride - b0);
+        float* block = data + b0 * length + (r0 - b0);
         for (std::size_t j = 0; j < length; ++j)
-            for (std::size_t k = 0; k < kDotRowGroup; ++k) data[j * table->stride + r0 + k] = group[k * length + j];
+            for (std::size_t k = 0; k < kDotRowGroup; ++k) block[j * width + k] = group[k * length + j];
     }
     table->data = data;
     table->last_unsigned = signs;
@@ -218,6 +221,17 @@ TableCache& cache() {
 }
 
 }  // namespace
+
+void dot_table_with(DotKernel kernel, const RowTable& table, std::span<const float> v, float start, float* out) {
+    for (std::size_t b0 = 0; b0 < table.stride; b0 += kTableBlockRows) {
+        const std::size_t width = std::min(kTableBlockRows, table.stride - b0);
+        dot_rows_with(kernel, table.data + b0 * table.length, width, width, v, start, out + b0);
+    }
+}
+
+void dot_table(const RowTable& table, std::span<const float> v, float start, float* out) {
+    dot_table_with(dot_best_kernel(), table, v, start, out);
+}
 
 RowTable::~RowTable() {
     if (block) release_block(block, block_bytes);

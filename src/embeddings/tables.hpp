@@ -4,8 +4,12 @@
 // (seed, d, t) key are pure functions of their key, so drawing them again on
 // every call only repeats work: the first call draws a table into a
 // process-wide cache and later calls read it. Tables are laid out for the
-// interleaved dot product (dot_rows.hpp): entry j of row r at
-// data[j * stride + r]. The cache holds at most a fixed budget of bytes
+// interleaved dot product (dot_rows.hpp) in blocks of kTableBlockRows rows,
+// each block one contiguous stream that the kernel reads from start to end:
+// entry j of row r sits in block b = r / kTableBlockRows at
+// j * width_b + r % kTableBlockRows, where width_b is the block's row count
+// (kTableBlockRows, or what is left of the padded rows in the last block).
+// The cache holds at most a fixed budget of bytes
 // (kTableBudget) and evicts the least recently used tables beyond it; a key
 // whose table does not fit is drawn on demand instead. Readers hold a shared
 // reference, so eviction never pulls a table from under a call, and a table
@@ -17,6 +21,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
+
+#include "embeddings/dot_rows.hpp"
 
 namespace mivo::embeddings {
 
@@ -26,6 +33,9 @@ inline constexpr std::size_t kTableBudget = std::size_t{64} << 20;
 // Hyperplane tables hold 128 rows of this many entries at most: the longest
 // embedding an identifier is made from.
 inline constexpr std::size_t kMaxTableLength = 2048;
+
+// Rows per block of a table (the rows the widest kernel sums at once).
+inline constexpr std::size_t kTableBlockRows = 128;
 
 struct RowTable {
     std::size_t rows = 0;    // rows in use
@@ -48,6 +58,12 @@ struct RowTable {
 };
 
 using TableRef = std::shared_ptr<const RowTable>;
+
+// out[r] for every padded row r (out holds table.stride values): the
+// sequential dot product of v (at most table.length values) with row r, the
+// accumulator starting at `start`. Padding rows give `start`'s sums of zeros.
+void dot_table(const RowTable& table, std::span<const float> v, float start, float* out);
+void dot_table_with(DotKernel kernel, const RowTable& table, std::span<const float> v, float start, float* out);
 
 // The 128 SimHash hyperplanes of seed, at least `length` entries each
 // (length <= kMaxTableLength); hyperplane h is row h. Null when the table

@@ -1,6 +1,5 @@
 #include "embeddings/vector_simhash.hpp"
 
-#include "embeddings/dot_rows.hpp"
 #include "embeddings/seeded_stream.hpp"
 #include "embeddings/tables.hpp"
 
@@ -28,7 +27,7 @@ u128 simhash_128(std::span<const float> embedding, std::uint64_t seed) {
     const TableRef table = hyperplane_table(seed, embedding.size());
     if (!table) return simhash_128_streamed(embedding, seed);
     alignas(64) float dots[128];
-    dot_rows(table->data, table->stride, 128, embedding, 0.0f, dots);
+    dot_table(*table, embedding, 0.0f, dots);
     u128 out = 0;
     for (unsigned h = 0; h < 128; ++h)
         if (dots[h] > 0.0f) out |= static_cast<u128>(1) << h;

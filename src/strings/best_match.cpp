@@ -354,7 +354,7 @@ double QueryScorer::score(std::string_view candidate) { return *score_reaching(c
 
 // ------------------------------------------------------------ searches
 
-Match find_best_match(std::string_view query, std::span<const std::string> candidates) {
+Match find_best_match(std::string_view query, std::span<const std::string_view> candidates) {
     if (candidates.empty()) return {0, 0.0};
     QueryScorer scorer(query);
     Match best{0, scorer.score(candidates[0])};
@@ -366,7 +366,7 @@ Match find_best_match(std::string_view query, std::span<const std::string> candi
     return best;
 }
 
-std::vector<Match> find_matches_above_threshold(std::string_view query, std::span<const std::string> candidates,
+std::vector<Match> find_matches_above_threshold(std::string_view query, std::span<const std::string_view> candidates,
                                                 double threshold) {
     std::vector<Match> kept;
     kept.reserve(4);

@@ -21,11 +21,11 @@ struct Match {
 
 // The candidate with the highest score; among equal scores the last one.
 // An empty list gives index 0 and score 0.0.
-Match find_best_match(std::string_view query, std::span<const std::string> candidates);
+Match find_best_match(std::string_view query, std::span<const std::string_view> candidates);
 
 // Every candidate whose score is at least `threshold` (none for NaN), in
 // index order.
-std::vector<Match> find_matches_above_threshold(std::string_view query, std::span<const std::string> candidates,
+std::vector<Match> find_matches_above_threshold(std::string_view query, std::span<const std::string_view> candidates,
                                                 double threshold);
 
 // Scores many candidates against one query, reusing the decoded query and

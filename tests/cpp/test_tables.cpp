@@ -10,7 +10,6 @@
 #include <thread>
 #include <vector>
 
-#include "embeddings/dot_rows.hpp"
 #include "embeddings/projection.hpp"
 #include "embeddings/tables.hpp"
 #include "embeddings/vector_simhash.hpp"
@@ -53,10 +52,10 @@ std::vector<DotKernel> kernels() {
 void expect_kernels_agree(const RowTable& table, std::span<const float> v, float start) {
     ASSERT_TRUE(dot_kernel_available(dot_best_kernel()));
     Floats want(table.stride);
-    dot_rows_with(DotKernel::Portable, table.data, table.stride, table.stride, v, start, want.data());
+    dot_table_with(DotKernel::Portable, table, v, start, want.data());
     for (DotKernel k : kernels()) {
         Floats got(table.stride);
-        dot_rows_with(k, table.data, table.stride, table.stride, v, start, got.data());
+        dot_table_with(k, table, v, start, got.data());
         expect_same_bits(got, want);
     }
 }
@@ -73,7 +72,7 @@ TEST(HyperplaneTable, MatchesTheStreams) {
             ASSERT_TRUE(table);
             ASSERT_GE(table->length, n);
             Floats dots(table->stride);
-            dot_rows(table->data, table->stride, table->stride, v, 0.0f, dots.data());
+            dot_table(*table, v, 0.0f, dots.data());
             for (unsigned h = 0; h < 128; ++h)
                 ASSERT_EQ(fbits(dots[h]), fbits(simhash_hyperplane_dot(v, kSimSeed, static_cast<std::uint8_t>(h))))
                     << "n " << n << " h " << h;
@@ -195,7 +194,7 @@ TEST_F(SmallBudget, EvictsTheLeastRecentlyUsedAndStaysCorrect) {
     const TableRef first = hyperplane_table(1, v.size());  // 1 MiB each
     ASSERT_TRUE(first);
     Floats before(128);
-    dot_rows(first->data, first->stride, 128, v, 0.0f, before.data());
+    dot_table(*first, v, 0.0f, before.data());
     for (std::uint64_t seed = 2; seed < 8; ++seed) {
         EXPECT_TRUE(simhash_128(v, seed) == simhash_128_streamed(v, seed));
         EXPECT_LE(table_bytes_held(), table_budget());
@@ -203,7 +202,7 @@ TEST_F(SmallBudget, EvictsTheLeastRecentlyUsedAndStaysCorrect) {
     }
     // Evicted long ago, still readable through the reference held here.
     Floats after(128);
-    dot_rows(first->data, first->stride, 128, v, 0.0f, after.data());
+    dot_table(*first, v, 0.0f, after.data());
     expect_same_bits(after, before);
     EXPECT_NE(hyperplane_table(1, v.size()), first);
 

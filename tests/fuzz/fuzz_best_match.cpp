@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "fuzz_util.hpp"
@@ -29,6 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::string> parts = mivo::fuzz::pieces(data + 1, size - 1);
     const std::string query = parts.front();
     const std::vector<std::string> candidates(parts.begin() + 1, parts.end());
+    const std::vector<std::string_view> views(candidates.begin(), candidates.end());
 
     std::vector<double> scores;
     for (const auto& c : candidates) {
@@ -41,10 +43,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     s::Match best{0, 0.0};
     for (std::size_t i = 0; i < scores.size(); ++i)
         if (i == 0 || best.score <= scores[i]) best = {i, scores[i]};
-    const s::Match got = s::find_best_match(query, candidates);
+    const s::Match got = s::find_best_match(query, views);
     if (got.index != best.index || got.score != best.score) disagree("find_best_match", query, joined(candidates));
 
-    const auto kept = s::find_matches_above_threshold(query, candidates, threshold);
+    const auto kept = s::find_matches_above_threshold(query, views, threshold);
     std::size_t k = 0;
     for (std::size_t i = 0; i < scores.size(); ++i) {
         if (!(scores[i] >= threshold)) continue;
