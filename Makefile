@@ -5,6 +5,7 @@
 # make plots - set up, build and draw the README's pictures into docs/
 # make test-clang    - C++ tests and pytest again on a Clang build (build/clang)
 # make cross-aarch64 - compile the library for 64-bit Arm (build/aarch64)
+# make test-libcxx   - pytest on a Clang + libc++ build of the module (build/libcxx)
 # make sanitize      - C++ tests and pytest on an ASan + UBSan build (build/sanitize)
 # make fuzz SECONDS=n - build the libFuzzer targets (build/fuzz), run each n seconds
 
@@ -60,7 +61,17 @@ test-clang: setup
 		assert pathlib.Path(mivo.__file__).parent.resolve() == pathlib.Path('$(CLANG_BUILD)').resolve(), mivo.__file__"
 	@PYTHONPATH=$(CLANG_BUILD) $(PY) -m pytest -q -p no:cacheprovider
 
-.PHONY: test-clang cross-aarch64 sanitize fuzz
+# The module with Clang and libc++ (Debian's libc++-dev); the C++ tests are
+# left out, Debian's GoogleTest being built against libstdc++.
+LIBCXX_BUILD := build/libcxx
+test-libcxx: setup
+	@$(CMAKE) -S . -B $(LIBCXX_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(NINJA) \
+		-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS=-stdlib=libc++ \
+		-DCMAKE_MODULE_LINKER_FLAGS=-stdlib=libc++ -DPython_EXECUTABLE=$(abspath $(PY)) --log-level=WARNING >/dev/null
+	@$(CMAKE) --build $(LIBCXX_BUILD) -j2
+	@PYTHONPATH=$(LIBCXX_BUILD) $(PY) -m pytest -q -p no:cacheprovider
+
+.PHONY: test-clang test-libcxx cross-aarch64 sanitize fuzz
 cross-aarch64: setup
 	@scripts/cross_aarch64.sh
 
