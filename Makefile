@@ -5,6 +5,9 @@
 # make plots - set up, build and draw the README's pictures into docs/
 # make test-clang    - C++ tests and pytest again on a Clang build (build/clang)
 # make cross-aarch64 - compile the library for 64-bit Arm (build/aarch64)
+# make test-libcxx   - pytest on a Clang + libc++ build of the module (build/libcxx)
+# make sanitize      - C++ tests and pytest on an ASan + UBSan build (build/sanitize)
+# make fuzz SECONDS=n - build the libFuzzer targets (build/fuzz), run each n seconds
 
 PY     := .venv/bin/python
 BUILD  := build/py
@@ -58,11 +61,47 @@ test-clang: setup
 		assert pathlib.Path(mivo.__file__).parent.resolve() == pathlib.Path('$(CLANG_BUILD)').resolve(), mivo.__file__"
 	@PYTHONPATH=$(CLANG_BUILD) $(PY) -m pytest -q -p no:cacheprovider
 
-.PHONY: test-clang cross-aarch64
+# The module with Clang and libc++ (Debian's libc++-dev); the C++ tests are
+# left out, Debian's GoogleTest being built against libstdc++.
+LIBCXX_BUILD := build/libcxx
+test-libcxx: setup
+	@$(CMAKE) -S . -B $(LIBCXX_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(NINJA) \
+		-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS=-stdlib=libc++ \
+		-DCMAKE_MODULE_LINKER_FLAGS=-stdlib=libc++ -DPython_EXECUTABLE=$(abspath $(PY)) --log-level=WARNING >/dev/null
+	@$(CMAKE) --build $(LIBCXX_BUILD) -j2
+	@PYTHONPATH=$(LIBCXX_BUILD) $(PY) -m pytest -q -p no:cacheprovider
+
+.PHONY: test-clang test-libcxx cross-aarch64 sanitize fuzz
 cross-aarch64: setup
 	@scripts/cross_aarch64.sh
+
+# AddressSanitizer and UndefinedBehaviorSanitizer; the first report stops the
+# run. Python itself is not instrumented, so the runtime is preloaded into it
+# (leak detection off there: the interpreter keeps its objects to the end).
+# Tests that cannot run under it check MIVO_SANITIZER.
+SAN_BUILD := build/sanitize
+SAN_FLAGS := -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined
+SAN_UBSAN := UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+sanitize: setup
+	@$(CMAKE) -S . -B $(SAN_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(NINJA) \
+		-DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ -DMIVO_BUILD_TESTS=ON \
+		-DCMAKE_BUILD_TYPE=Sanitize -DCMAKE_C_FLAGS_SANITIZE="-O1 -g1" -DCMAKE_CXX_FLAGS_SANITIZE="-O1 -g1" \
+		-DCMAKE_C_FLAGS="$(SAN_FLAGS)" -DCMAKE_CXX_FLAGS="$(SAN_FLAGS)" \
+		-DCMAKE_EXE_LINKER_FLAGS="$(SAN_FLAGS)" -DCMAKE_MODULE_LINKER_FLAGS="$(SAN_FLAGS)" \
+		-DPython_EXECUTABLE=$(abspath $(PY)) --log-level=WARNING >/dev/null
+	@$(CMAKE) --build $(SAN_BUILD) -j2
+	@ASAN_OPTIONS=halt_on_error=1 $(SAN_UBSAN) $(CTEST) --test-dir $(SAN_BUILD) --output-on-failure -j2 --timeout 600
+	@ASAN_OPTIONS=halt_on_error=1:detect_leaks=0 $(SAN_UBSAN) MIVO_SANITIZER=address,undefined PYTHONPATH=$(SAN_BUILD) \
+		LD_PRELOAD=$$(gcc -print-file-name=libasan.so) sh -c '$(PY) -c "import mivo, pathlib; \
+		assert pathlib.Path(mivo.__file__).parent.resolve() == pathlib.Path(\"$(SAN_BUILD)\").resolve(), mivo.__file__" \
+		&& $(PY) -m pytest -q -p no:cacheprovider'
 
 bench: build
 	@$(BUILD)/mivo_bench --benchmark_min_time=0.2
 	@$(PY) bench/bench_strings.py
 	@env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE $(PY) bench/bench_embeddings.py
+
+# Fuzz targets (tests/fuzz) with Clang's libFuzzer, SECONDS seconds each.
+SECONDS ?= 20
+fuzz: build
+	@scripts/fuzz.sh $(SECONDS)

@@ -14,6 +14,8 @@ spec = importlib.util.spec_from_file_location("postgres_search", EXAMPLE)
 example = importlib.util.module_from_spec(spec)
 spec.loader.exec_module(example)
 
+if os.environ.get("MIVO_SANITIZER"):
+    pytest.skip("the server would inherit the preloaded sanitizer runtime", allow_module_level=True)
 if example.find_pg_bin() is None and not os.environ.get("CI"):
     pytest.skip("PostgreSQL is not installed (scripts/setup.sh installs it)", allow_module_level=True)
 

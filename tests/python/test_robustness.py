@@ -41,6 +41,7 @@ def run(calls, total):
             pass
 
 
+@pytest.mark.skipif(bool(os.environ.get("MIVO_SANITIZER")), reason="the sanitizer's quarantine holds freed memory")
 @pytest.mark.parametrize("kind", ["failing", "successful"])
 def test_memory_stays_flat(kind):
     calls = bad_calls() if kind == "failing" else good_calls()

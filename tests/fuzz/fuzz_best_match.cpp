@@ -1,0 +1,59 @@
+// The candidate searches against scoring every candidate one by one: the
+// first byte sets the threshold, the rest is the query and the candidates
+// separated by 0xFF bytes.
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fuzz_util.hpp"
+#include "strings/best_match.hpp"
+#include "strings/jaro_winkler.hpp"
+#include "strings/levenshtein.hpp"
+
+namespace {
+
+std::string joined(const std::vector<std::string>& candidates) {
+    std::string out;
+    for (const auto& c : candidates) out += c + "\xff";
+    return out;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    namespace s = mivo::strings;
+    using mivo::fuzz::disagree;
+    const double threshold = data[0] == 0xFF ? __builtin_nan("") : data[0] / 200.0;  // above 1.0 from 201 on
+    std::vector<std::string> parts = mivo::fuzz::pieces(data + 1, size - 1);
+    const std::string query = parts.front();
+    const std::vector<std::string> candidates(parts.begin() + 1, parts.end());
+    const std::vector<std::string_view> views(candidates.begin(), candidates.end());
+
+    std::vector<double> scores;
+    for (const auto& c : candidates) {
+        const double score = s::best_match(query, c);
+        if (score != std::max(s::normalized_levenshtein(query, c), s::jaro_winkler(query, c)))
+            disagree("best_match is not the larger of its two scores", query, c);
+        scores.push_back(score);
+    }
+
+    s::Match best{0, 0.0};
+    for (std::size_t i = 0; i < scores.size(); ++i)
+        if (i == 0 || best.score <= scores[i]) best = {i, scores[i]};
+    const s::Match got = s::find_best_match(query, views);
+    if (got.index != best.index || got.score != best.score) disagree("find_best_match", query, joined(candidates));
+
+    const auto kept = s::find_matches_above_threshold(query, views, threshold);
+    std::size_t k = 0;
+    for (std::size_t i = 0; i < scores.size(); ++i) {
+        if (!(scores[i] >= threshold)) continue;
+        if (k >= kept.size() || kept[k].index != i || kept[k].score != scores[i])
+            disagree("find_matches_above_threshold", query, joined(candidates));
+        ++k;
+    }
+    if (k != kept.size()) disagree("find_matches_above_threshold keeps too many", query, joined(candidates));
+    return 0;
+}
