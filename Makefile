@@ -1,6 +1,6 @@
 # make demo  - set up, build the module alone and run examples/quickstart.py
 # make test  - set up, build, run the C++ unit tests (ctest) and then pytest;
-#              then test-clang and cross-aarch64
+#              then test-clang, test-libcxx and cross-aarch64
 # make bench - set up, build and run the benchmarks
 # make plots - set up, build and draw the README's pictures into docs/
 # make test-clang    - C++ tests and pytest again on a Clang build (build/clang)
@@ -47,7 +47,7 @@ plots: module
 test: build
 	@ctest --test-dir $(BUILD) --output-on-failure -j2 --timeout 300
 	@$(PY) -m pytest -q
-	@$(MAKE) --no-print-directory test-clang cross-aarch64
+	@$(MAKE) --no-print-directory test-clang test-libcxx cross-aarch64
 
 # The same tests on a Clang build with libstdc++: the C++ tests, then pytest
 # against the module built there (the identifiers must be the same bytes).

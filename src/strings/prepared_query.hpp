@@ -123,7 +123,7 @@ private:
 
     void grow() {
         const std::size_t old_capacity = mask_ + 1;
-        std::unique_ptr<Slot[]> old = std::make_unique_for_overwrite<Slot[]>(old_capacity);
+        std::unique_ptr<Slot[]> old(new Slot[old_capacity]);  // overwritten at once
         std::memcpy(old.get(), slots_, old_capacity * sizeof(Slot));
         reset(2 * old_capacity);
         for (std::size_t i = 0; i < old_capacity; ++i)

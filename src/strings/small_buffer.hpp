@@ -14,7 +14,7 @@ class SmallBuffer {
 public:
     explicit SmallBuffer(std::size_t n) {
         if (n > N) {
-            heap_ = std::make_unique_for_overwrite<T[]>(n);
+            heap_.reset(new T[n]);  // left uninitialised for trivial T: written before read
             data_ = heap_.get();
         } else {
             data_ = stack_;
