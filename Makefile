@@ -1,4 +1,5 @@
 # make demo  - set up, build the module alone and run examples/quickstart.py
+# make check - every test, as CI runs them: make test, make sanitize, make fuzz SECONDS=20
 # make test  - set up, build, run the C++ unit tests (ctest) and then pytest;
 #              then test-clang, test-libcxx and cross-aarch64
 # make bench - set up, build and run the benchmarks
@@ -100,6 +101,13 @@ bench: build
 	@$(BUILD)/mivo_bench --benchmark_min_time=0.2
 	@$(PY) bench/bench_strings.py
 	@env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE $(PY) bench/bench_embeddings.py
+
+# Every test, in the order CI runs them: the plain build and tests first, so
+# that a failure shows early, then the sanitizers, then a short fuzz run.
+.PHONY: check
+check: test
+	@$(MAKE) --no-print-directory sanitize
+	@$(MAKE) --no-print-directory fuzz SECONDS=20
 
 # Fuzz targets (tests/fuzz) with Clang's libFuzzer, SECONDS seconds each.
 SECONDS ?= 20
