@@ -1,12 +1,8 @@
 #include "strings/levenshtein.hpp"
 
 #include <algorithm>
-#include <type_traits>
 
-#include "strings/compared_pattern.hpp"
-#include "strings/edit_tables.hpp"
-#include "strings/levenshtein_bitparallel.hpp"
-#include "strings/prepared_query.hpp"
+#include "strings/edit_distance.hpp"
 #include "strings/small_buffer.hpp"
 #include "strings/utf8.hpp"
 
@@ -14,34 +10,9 @@ namespace mivo::strings {
 
 namespace {
 
-// Bytes index their masks directly, wider values through a hash table.
-template <class Char>
-using IdsFor = std::conditional_t<sizeof(Char) == 1, ByteIds, CodePointIds>;
-
-// The distance picked by length and alphabet: the common prefix and suffix
-// cost nothing and are dropped; a shorter string of up to 64 values takes
-// one word of bit vectors (its masks compared in registers where SSE2 is
-// there, else from a table), a longer one the words of the band that a
-// plain alignment of the two strings bounds.
 template <class Char>
 std::uint64_t distance(const Char* a, std::size_t m, const Char* b, std::size_t n) {
-    while (m > 0 && n > 0 && *a == *b) ++a, ++b, --m, --n;
-    while (m > 0 && n > 0 && a[m - 1] == b[n - 1]) --m, --n;
-    if (m > n) {
-        std::swap(a, b);
-        std::swap(m, n);
-    }
-    if (m == 0) return n;
-#if MIVO_COMPARED_PATTERN
-    if (m <= 16) return bitparallel::levenshtein_word(ComparedPattern<Char, 1>(a, m), b, n);
-    if (m <= 32) return bitparallel::levenshtein_word(ComparedPattern<Char, 2>(a, m), b, n);
-    if (m <= 64) return bitparallel::levenshtein_word(ComparedPattern<Char, 4>(a, m), b, n);
-#endif
-    const PatternMasks<IdsFor<Char>> pm(a, m);
-    if (!pm.ok()) return tables::levenshtein(a, m, b, n);
-    if (m <= 64) return bitparallel::levenshtein_word(pm, b, n);
-    if (m <= 128) return bitparallel::fixed_words<false, 2>(pm, b, n);
-    return bitparallel::blocks<false>(pm, b, n, bitparallel::aligned_bound(a, m, b, n));
+    return edit::distance<false>(a, m, b, n);
 }
 
 // Decodes s into out (room for s.size() values) and returns the count.
