@@ -4,8 +4,8 @@
 #include <random>
 #include <vector>
 
-#include "embeddings/embeddings.hpp"
-#include "embeddings/encoding.hpp"
+#include "embeddings/decode.hpp"
+#include "embeddings/base32hex.hpp"
 #include "embeddings/full_vector.hpp"
 #include "embeddings/hilbert.hpp"
 #include "embeddings/morton.hpp"

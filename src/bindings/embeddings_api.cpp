@@ -4,8 +4,9 @@
 #include <cmath>
 
 #include "bindings/registry.hpp"
-#include "embeddings/embeddings.hpp"
-#include "embeddings/encoding.hpp"
+#include "embeddings/decode.hpp"
+#include "embeddings/encode.hpp"
+#include "embeddings/base32hex.hpp"
 #include "embeddings/vector_simhash.hpp"
 #include "policy/policy.hpp"
 

@@ -1,6 +1,6 @@
 // The only translation unit that talks to NumPy's C API. NumPy is imported
 // lazily, on the first call that converts or builds an array.
-#include "bindings/frame.hpp"
+#include "bindings/arguments.hpp"
 
 #define PY_ARRAY_UNIQUE_SYMBOL mivo_ARRAY_API
 #include <numpy/arrayobject.h>

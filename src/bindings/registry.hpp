@@ -2,7 +2,7 @@
 // its entries; module.cpp lists them in registration order.
 #pragma once
 
-#include "bindings/frame.hpp"
+#include "bindings/arguments.hpp"
 
 namespace mivo::py {
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "embeddings/encoding.hpp"
+#include "embeddings/base32hex.hpp"
 
 namespace mivo::policy {
 namespace {

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "embeddings/embeddings.hpp"
-#include "embeddings/encoding.hpp"
+#include "embeddings/decode.hpp"
+#include "embeddings/base32hex.hpp"
 #include "embeddings/full_vector.hpp"
 #include "embeddings/types.hpp"
 #include "test_util.hpp"

@@ -6,7 +6,7 @@
 #include <limits>
 #include <string>
 
-#include "embeddings/encoding.hpp"
+#include "embeddings/base32hex.hpp"
 #include "policy/policy.hpp"
 #include "test_util.hpp"
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "embeddings/encoding.hpp"
+#include "embeddings/base32hex.hpp"
 #include "fuzz_util.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

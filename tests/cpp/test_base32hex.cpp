@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "embeddings/encoding.hpp"
+#include "embeddings/base32hex.hpp"
 #include "embeddings/types.hpp"
 #include "test_util.hpp"
 

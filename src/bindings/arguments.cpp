@@ -1,4 +1,4 @@
-#include "bindings/frame.hpp"
+#include "bindings/arguments.hpp"
 
 #include <cstring>
 #include <limits>

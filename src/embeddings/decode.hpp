@@ -1,13 +1,10 @@
-// The identifier core's library operations on whole identifiers: decoding a
-// full-vector identifier back to its values and header fields, and the
-// reversibility test.
+// Reading whole identifiers: a full-vector identifier decoded back to its
+// values and header fields, and the reversibility test.
 #pragma once
 
 #include <cstdint>
-#include <span>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 #include "embeddings/error.hpp"
@@ -37,19 +34,5 @@ Result<DecodedVector> decode_to_embedding(std::string_view text);
 // True when the text decodes, has at least 2 bytes and profile code 4. Looks
 // at nothing else; never fails.
 bool is_reversible(std::string_view text);
-
-// A broken caller invariant inside the encode driver (a curve profile asking
-// for more than 128 code bits). The module's own records never reach it.
-struct InternalError {
-    std::string message;
-    friend bool operator==(const InternalError&, const InternalError&) = default;
-};
-using EncodeError = std::variant<MivoError, InternalError>;
-
-// Turns an embedding (64 to 2048 finite values, read only) into the text of
-// an identifier of the given profile. Checks in order: length
-// (InvalidDimension), NaN or infinity (InvalidEmbeddingValue), then the
-// profile's own checks (bit count, projection target, transform id, grid).
-expected<std::string, EncodeError> encode(std::span<const float> embedding, const EncodingProfile& profile);
 
 }  // namespace mivo::embeddings

@@ -1,4 +1,4 @@
-#include "embeddings/encoding.hpp"
+#include "embeddings/base32hex.hpp"
 
 #include <array>
 #include <bit>

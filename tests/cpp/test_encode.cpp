@@ -12,8 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "embeddings/embeddings.hpp"
-#include "embeddings/encoding.hpp"
+#include "embeddings/decode.hpp"
+#include "embeddings/encode.hpp"
+#include "embeddings/base32hex.hpp"
 #include "embeddings/projection.hpp"
 #include "embeddings/seeded_stream.hpp"
 #include "embeddings/types.hpp"
