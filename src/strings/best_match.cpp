@@ -343,7 +343,7 @@ std::optional<double> QueryScorer::score_reaching(std::string_view candidate, do
         if (!s.may_reach(bytes, n, l, mark)) return std::nullopt;
         for (std::size_t i = 0; i < n; ++i) s.cand[i] = bytes[i];
     } else {
-        decode_into(candidate, s.cand.data());
+        decode_to(candidate, s.cand.data());
         l = s.prefix(s.cand.data(), n);
         if (!s.may_reach(s.cand.data(), n, l, mark)) return std::nullopt;
     }

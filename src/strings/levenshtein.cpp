@@ -15,14 +15,6 @@ std::uint64_t distance(const Char* a, std::size_t m, const Char* b, std::size_t 
     return edit::distance<false>(a, m, b, n);
 }
 
-// Decodes s into out (room for s.size() values) and returns the count.
-template <class Char>
-std::size_t decode_to(std::string_view s, Char* out) {
-    std::size_t n = 0;
-    for (std::size_t i = 0; i < s.size();) out[n++] = static_cast<Char>(next_scalar(s, i));
-    return n;
-}
-
 inline bool has_four_byte_sequence(std::string_view s) {
     for (unsigned char c : s)
         if (c >= 0xF0) return true;

@@ -32,18 +32,11 @@ private:
     T* data_;
 };
 
-// Decodes s into out (room for s.size() values) and returns the count.
-inline std::size_t decode_into(std::string_view s, char32_t* out) {
-    std::size_t n = 0;
-    for (std::size_t i = 0; i < s.size();) out[n++] = next_scalar(s, i);
-    return n;
-}
-
 // A string decoded into scalar values, on the stack when short.
 template <std::size_t N = 128>
 class Decoded {
 public:
-    explicit Decoded(std::string_view s) : buf_(s.size()), size_(decode_into(s, buf_.data())) {}
+    explicit Decoded(std::string_view s) : buf_(s.size()), size_(decode_to(s, buf_.data())) {}
     const char32_t* data() { return buf_.data(); }
     std::size_t size() const { return size_; }
 

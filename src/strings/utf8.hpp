@@ -53,11 +53,19 @@ inline char32_t next_scalar(std::string_view s, std::size_t& i) {
     return c;
 }
 
-// Decodes the whole string into `out` (cleared first).
+// Decodes s into out (room for s.size() values, of a type wide enough for
+// every value in s) and returns the count.
+template <class Char>
+std::size_t decode_to(std::string_view s, Char* out) {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < s.size();) out[n++] = static_cast<Char>(next_scalar(s, i));
+    return n;
+}
+
+// Decodes the whole string into `out` (replaced).
 inline void decode_utf8(std::string_view s, std::vector<char32_t>& out) {
-    out.clear();
-    out.reserve(s.size());
-    for (std::size_t i = 0; i < s.size();) out.push_back(next_scalar(s, i));
+    out.resize(s.size());
+    out.resize(decode_to(s, out.data()));
 }
 
 inline std::vector<char32_t> decode_utf8(std::string_view s) {
