@@ -5,6 +5,8 @@
 #include <limits>
 #include <string>
 
+#include "embeddings/byte_order.hpp"
+
 namespace mivo::embeddings {
 namespace {
 
@@ -16,19 +18,7 @@ float max_code_f32(unsigned bits) {
 
 std::uint64_t max_code(unsigned bits) { return bits >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << bits) - 1u; }
 
-inline void put_u32(std::uint8_t* dst, std::uint32_t v) {
-    dst[0] = static_cast<std::uint8_t>(v >> 24);
-    dst[1] = static_cast<std::uint8_t>(v >> 16);
-    dst[2] = static_cast<std::uint8_t>(v >> 8);
-    dst[3] = static_cast<std::uint8_t>(v);
-}
-
-inline std::uint32_t get_u32(const std::uint8_t* p) {
-    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
-           std::uint32_t{p[3]};
-}
-
-inline float get_f32(const std::uint8_t* p) { return std::bit_cast<float>(get_u32(p)); }
+inline float get_f32(const std::uint8_t* p) { return std::bit_cast<float>(load_be32(p)); }
 
 // A NaN computed here (inf - inf, 0 * inf, a NaN min or max) comes out as
 // the one quiet NaN 0x7FC00000: processors disagree on the sign and payload
@@ -38,8 +28,8 @@ inline float canonical_nan(float v) { return v != v ? std::bit_cast<float>(0x7FC
 void put_min_max(std::vector<std::uint8_t>& out, float min, float max) {
     const std::size_t at = out.size();
     out.resize(at + 8);
-    put_u32(out.data() + at, std::bit_cast<std::uint32_t>(min));
-    put_u32(out.data() + at + 4, std::bit_cast<std::uint32_t>(max));
+    store_be32(out.data() + at, std::bit_cast<std::uint32_t>(min));
+    store_be32(out.data() + at + 4, std::bit_cast<std::uint32_t>(max));
 }
 
 }  // namespace
@@ -173,7 +163,7 @@ void write_full32(std::span<const float> values, std::vector<std::uint8_t>& out)
     out.resize(at + 4 * values.size());
     std::uint8_t* dst = out.data() + at;
     for (const float v : values) {
-        put_u32(dst, std::bit_cast<std::uint32_t>(v));
+        store_be32(dst, std::bit_cast<std::uint32_t>(v));
         dst += 4;
     }
 }
@@ -183,9 +173,7 @@ void write_half16(std::span<const float> values, std::vector<std::uint8_t>& out)
     out.resize(at + 2 * values.size());
     std::uint8_t* dst = out.data() + at;
     for (const float v : values) {
-        const std::uint16_t h = f32_to_f16(v);
-        dst[0] = static_cast<std::uint8_t>(h >> 8);
-        dst[1] = static_cast<std::uint8_t>(h);
+        store_be16(dst, f32_to_f16(v));
         dst += 2;
     }
 }
@@ -308,7 +296,7 @@ Result<std::vector<float>> decode_half16(std::span<const std::uint8_t> payload) 
     std::vector<float> out(payload.size() / 2);
     const std::uint8_t* p = payload.data();
     for (std::size_t i = 0; i < out.size(); ++i, p += 2) {
-        out[i] = f16_to_f32(static_cast<std::uint16_t>((p[0] << 8) | p[1]));
+        out[i] = f16_to_f32(load_be16(p));
     }
     return out;
 }

@@ -2,26 +2,26 @@
 
 #include <cmath>
 
+#include "embeddings/byte_order.hpp"
+
 namespace mivo::embeddings {
 namespace {
 
 void put_u16(std::vector<std::uint8_t>& out, std::uint16_t v) {
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
-    out.push_back(static_cast<std::uint8_t>(v));
+    std::uint8_t b[2];
+    store_be16(b, v);
+    out.insert(out.end(), b, b + 2);
 }
 
 void put_u32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(v >> shift));
+    std::uint8_t b[4];
+    store_be32(b, v);
+    out.insert(out.end(), b, b + 4);
 }
 
-std::uint16_t get_u16(std::span<const std::uint8_t> b, std::size_t at) {
-    return static_cast<std::uint16_t>((b[at] << 8) | b[at + 1]);
-}
+std::uint16_t get_u16(std::span<const std::uint8_t> b, std::size_t at) { return load_be16(b.data() + at); }
 
-std::uint32_t get_u32(std::span<const std::uint8_t> b, std::size_t at) {
-    return (std::uint32_t{b[at]} << 24) | (std::uint32_t{b[at + 1]} << 16) | (std::uint32_t{b[at + 2]} << 8) |
-           std::uint32_t{b[at + 3]};
-}
+std::uint32_t get_u32(std::span<const std::uint8_t> b, std::size_t at) { return load_be32(b.data() + at); }
 
 }  // namespace
 
