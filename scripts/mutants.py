@@ -612,9 +612,9 @@ def compare(baseline: dict, records: list[dict]) -> str:
     return "\n".join(out)
 
 
-def parse_only(spec: str) -> list[int]:
+def parse_only(ids_text: str) -> list[int]:
     ids: list[int] = []
-    for part in spec.split(","):
+    for part in ids_text.split(","):
         part = part.strip()
         if not part:
             continue

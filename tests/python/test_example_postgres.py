@@ -10,9 +10,9 @@ import mivo
 
 pytest.importorskip("psycopg")
 EXAMPLE = pathlib.Path(__file__).resolve().parents[2] / "examples" / "postgres_search.py"
-spec = importlib.util.spec_from_file_location("postgres_search", EXAMPLE)
-example = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(example)
+_module_source = importlib.util.spec_from_file_location("postgres_search", EXAMPLE)
+example = importlib.util.module_from_spec(_module_source)
+_module_source.loader.exec_module(example)
 
 if os.environ.get("MIVO_SANITIZER"):
     pytest.skip("the server would inherit the preloaded sanitizer runtime", allow_module_level=True)

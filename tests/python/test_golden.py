@@ -11,10 +11,10 @@ import pathlib
 import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
-_spec = importlib.util.spec_from_file_location("make_golden", ROOT / "scripts" / "make_golden.py")
-assert _spec and _spec.loader
-make_golden = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(make_golden)
+_source = importlib.util.spec_from_file_location("make_golden", ROOT / "scripts" / "make_golden.py")
+assert _source and _source.loader
+make_golden = importlib.util.module_from_spec(_source)
+_source.loader.exec_module(make_golden)
 
 GOLDEN = json.loads((ROOT / "tests" / "golden" / "identifiers.json").read_text())
 
