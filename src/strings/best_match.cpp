@@ -156,7 +156,7 @@ struct QueryScorer::State {
     // the query's prepared masks: one word up to 64 values, else the words of
     // the band that the plain alignment of the two strings bounds.
     std::uint64_t distance(std::size_t n) const {
-        if (short_query) return bitparallel::levenshtein_word(*query_masks, cand.data(), n);
+        if (short_query) return bitparallel::word<false>(*query_masks, cand.data(), n);
         if (!query_masks->ok()) return levenshtein_decoded(q.data(), q.size(), cand.data(), n);
         const std::uint64_t k = bitparallel::aligned_bound(q.data(), q.size(), cand.data(), n);
         return bitparallel::blocks<false>(*query_masks, cand.data(), n, k);

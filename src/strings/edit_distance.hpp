@@ -26,14 +26,6 @@ namespace mivo::strings::edit {
 template <class Char>
 using IdsFor = std::conditional_t<sizeof(Char) == 1, ByteIds, CodePointIds>;
 
-template <bool Osa, class Masks, class Char>
-std::uint64_t one_word(const Masks& pm, const Char* t, std::size_t n) {
-    if constexpr (Osa)
-        return bitparallel::osa_word(pm, t, n);
-    else
-        return bitparallel::levenshtein_word(pm, t, n);
-}
-
 template <bool Osa, class Char>
 std::uint64_t distance(const Char* a, std::size_t m, const Char* b, std::size_t n) {
     while (m > 0 && n > 0 && *a == *b) ++a, ++b, --m, --n;
@@ -44,13 +36,13 @@ std::uint64_t distance(const Char* a, std::size_t m, const Char* b, std::size_t 
     }
     if (m == 0) return n;
 #if MIVO_COMPARED_PATTERN
-    if (m <= 16) return one_word<Osa>(ComparedPattern<Char, 1>(a, m), b, n);
-    if (m <= 32) return one_word<Osa>(ComparedPattern<Char, 2>(a, m), b, n);
-    if (m <= 64) return one_word<Osa>(ComparedPattern<Char, 4>(a, m), b, n);
+    if (m <= 16) return bitparallel::word<Osa>(ComparedPattern<Char, 1>(a, m), b, n);
+    if (m <= 32) return bitparallel::word<Osa>(ComparedPattern<Char, 2>(a, m), b, n);
+    if (m <= 64) return bitparallel::word<Osa>(ComparedPattern<Char, 4>(a, m), b, n);
 #endif
     const PatternMasks<IdsFor<Char>> pm(a, m);
     if (!pm.ok()) return Osa ? tables::osa(a, m, b, n) : tables::levenshtein(a, m, b, n);
-    if (m <= 64) return one_word<Osa>(pm, b, n);
+    if (m <= 64) return bitparallel::word<Osa>(pm, b, n);
     if (m <= 128) return bitparallel::fixed_words<Osa, 2>(pm, b, n);
     return bitparallel::blocks<Osa>(pm, b, n, bitparallel::aligned_bound(a, m, b, n));
 }

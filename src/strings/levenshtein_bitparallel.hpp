@@ -31,40 +31,20 @@
 
 namespace mivo::strings::bitparallel {
 
-// One word: a pattern of 1 to 64 values against text[0, n).
-template <class Masks, class Char>
-std::uint64_t levenshtein_word(const Masks& pm, const Char* t, std::size_t n) {
-    const std::size_t m = pm.size();
-    const std::uint64_t last = std::uint64_t{1} << (m - 1);
-    std::uint64_t vp = ~std::uint64_t{0}, vn = 0;
-    std::uint64_t dist = m;
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::uint64_t eq = pm.word(t[i]);
-        const std::uint64_t d0 = (((eq & vp) + vp) ^ vp) | eq | vn;
-        std::uint64_t hp = vn | ~(d0 | vp);
-        std::uint64_t hn = d0 & vp;
-        dist += (hp & last) != 0;
-        dist -= (hn & last) != 0;
-        hp = (hp << 1) | 1;
-        hn <<= 1;
-        vp = hn | ~(d0 | hp);
-        vn = hp & d0;
-    }
-    return dist;
-}
-
-// One word, optimal string alignment: a diagonal step is also free of extra
+// One word: a pattern of 1 to 64 values against text[0, n). With Osa, the
+// optimal-string-alignment variant: a diagonal step is also free of extra
 // cost where pattern[j-1, j] and text[i-1, i] are a swapped pair and the
 // diagonal before them rose.
-template <class Masks, class Char>
-std::uint64_t osa_word(const Masks& pm, const Char* t, std::size_t n) {
+template <bool Osa, class Masks, class Char>
+std::uint64_t word(const Masks& pm, const Char* t, std::size_t n) {
     const std::size_t m = pm.size();
     const std::uint64_t last = std::uint64_t{1} << (m - 1);
     std::uint64_t vp = ~std::uint64_t{0}, vn = 0, d0 = 0, pm_prev = 0;
     std::uint64_t dist = m;
     for (std::size_t i = 0; i < n; ++i) {
         const std::uint64_t eq = pm.word(t[i]);
-        const std::uint64_t tr = ((~d0 & eq) << 1) & pm_prev;
+        std::uint64_t tr = 0;
+        if constexpr (Osa) tr = ((~d0 & eq) << 1) & pm_prev;
         d0 = (((eq & vp) + vp) ^ vp) | eq | vn | tr;
         std::uint64_t hp = vn | ~(d0 | vp);
         std::uint64_t hn = d0 & vp;

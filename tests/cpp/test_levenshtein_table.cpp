@@ -160,8 +160,8 @@ void expect_both_agree(const Text& a, const Text& b, const char* alphabet) {
         EXPECT_EQ(bitparallel::blocks<true>(pm, b.data(), b.size(), osa + extra), osa) << "band +" << extra;
     }
     if (a.size() <= 64) {
-        EXPECT_EQ(bitparallel::levenshtein_word(pm, b.data(), b.size()), lev);
-        EXPECT_EQ(bitparallel::osa_word(pm, b.data(), b.size()), osa);
+        EXPECT_EQ(bitparallel::word<false>(pm, b.data(), b.size()), lev);
+        EXPECT_EQ(bitparallel::word<true>(pm, b.data(), b.size()), osa);
     } else if (a.size() <= 128) {
         EXPECT_EQ((bitparallel::fixed_words<false, 2>(pm, b.data(), b.size())), lev);
         EXPECT_EQ((bitparallel::fixed_words<true, 2>(pm, b.data(), b.size())), osa);
