@@ -49,9 +49,4 @@ void dot_rows_with(DotKernel kernel, const float* table, std::size_t stride, std
     dot_rows_portable(table, stride, rows, v.data(), v.size(), start, out);
 }
 
-void dot_rows(const float* table, std::size_t stride, std::size_t rows, std::span<const float> v, float start,
-              float* out) {
-    dot_rows_with(dot_best_kernel(), table, stride, rows, v, start, out);
-}
-
 }  // namespace mivo::embeddings

@@ -30,8 +30,5 @@ bool dot_kernel_available(DotKernel kernel);
 // available.
 void dot_rows_with(DotKernel kernel, const float* table, std::size_t stride, std::size_t rows,
                    std::span<const float> v, float start, float* out);
-// The same with the widest available kernel.
-void dot_rows(const float* table, std::size_t stride, std::size_t rows, std::span<const float> v, float start,
-              float* out);
 
 }  // namespace mivo::embeddings
