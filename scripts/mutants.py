@@ -18,6 +18,7 @@ Run from anywhere (paths are relative to the repository root):
     .venv/bin/python scripts/mutants.py --list          # list (and check) the mutants
     .venv/bin/python scripts/mutants.py --json out.json
     .venv/bin/python scripts/mutants.py --compare scripts/mutants_baseline.json
+    .venv/bin/python scripts/mutants.py --layer python --only 1-21   # pytest alone
 
 scripts/mutants_baseline.json holds the result on the sources and tests of
 its commit; --compare lists the mutants caught there and not in this run.
@@ -449,8 +450,9 @@ def run(cmd: list[str], timeout: float, env: dict[str, str] | None = None) -> tu
 
 
 class Runner:
-    def __init__(self, build: Path, build_timeout: float, test_timeout: float):
+    def __init__(self, build: Path, build_timeout: float, test_timeout: float, layer: str = "both"):
         self.build = build
+        self.layer = layer
         self.build_timeout = build_timeout
         self.test_timeout = test_timeout
         self.python = str(ROOT / ".venv" / "bin" / "python")
@@ -548,11 +550,11 @@ def run_mutant(runner: Runner, idx: int, m: Mutant) -> dict:
         if not ok:
             rec.update(result="compile error", detail=err)
         else:
-            status, detail = runner.cpp_tests()
+            status, detail = runner.cpp_tests() if runner.layer != "python" else ("pass", "")
             if status != "pass":
                 rec.update(result="caught C++", detail=detail if status == "fail" else "timeout")
             else:
-                status, detail = runner.py_tests()
+                status, detail = runner.py_tests() if runner.layer != "cpp" else ("pass", "")
                 if status != "pass":
                     rec.update(result="caught Python", detail=detail if status == "fail" else "timeout")
                 else:
@@ -647,6 +649,8 @@ def main() -> int:
     ap.add_argument("--build-dir", default="build/mutants", help="CMake build directory (default build/mutants)")
     ap.add_argument("--timeout", type=float, default=600, help="seconds per test run (default 600)")
     ap.add_argument("--build-timeout", type=float, default=1800, help="seconds per build (default 1800)")
+    ap.add_argument("--layer", choices=["both", "cpp", "python"], default="both",
+                    help="run only the C++ tests or only pytest against each mutant (default both)")
     ap.add_argument("--skip-clean-check", action="store_true",
                     help="do not check first that the unmutated tree passes")
     args = ap.parse_args()
@@ -671,7 +675,7 @@ def main() -> int:
     except OSError:
         sys.exit(f"another mutants.py run is using {build}")
     restore_from_journal(build)
-    runner = Runner(build, args.build_timeout, args.timeout)
+    runner = Runner(build, args.build_timeout, args.timeout, args.layer)
 
     # SIGINT (also when started in the background, where it may be ignored),
     # SIGTERM and SIGHUP unwind the same way, so the finally blocks restore
