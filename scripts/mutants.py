@@ -316,7 +316,7 @@ MUTANTS: list[Mutant] = [
       "    p[0] = static_cast<std::uint8_t>(v >> 8);\n    p[1] = static_cast<std::uint8_t>(v);",
       "    p[1] = static_cast<std::uint8_t>(v >> 8);\n    p[0] = static_cast<std::uint8_t>(v);",
       "big-endian writer: u16 (header counts, half16 values, f32 halves) written little-endian"),
-    M("src/embeddings/types.cpp",
+    M("src/embeddings/header.cpp",
       "out.push_back(static_cast<std::uint8_t>((info.version << 4) | (info.profile & 0x0F)));",
       "out.push_back(static_cast<std::uint8_t>((info.profile << 4) | (info.version & 0x0F)));",
       "header writer: version and profile nibbles swapped"),
@@ -328,7 +328,7 @@ MUTANTS: list[Mutant] = [
       "\" dims × \"",
       "\" dims x \"",
       "curve width error message text wrong"),
-    M("src/embeddings/types.cpp",
+    M("src/embeddings/header.cpp",
       "    const std::optional<Precision> precision = Precision::from_code(bytes[4]);\n"
       "    if (!precision) return fail(MivoError::invalid_metadata(\"Invalid precision type\"));\n"
       "    const std::optional<ModeKind> mode = DimensionMode::kind_from_code(bytes[5]);\n"

@@ -105,7 +105,10 @@ bool wrap_argument_error(const char* name) {
 }
 
 PyObject* raise_mivo(const embeddings::MivoError& err) {
-    PyErr_SetString(PyExc_ValueError, err.display().c_str());
+    if (err.kind() == embeddings::ErrorKind::Internal)
+        PyErr_Format(PyExc_SystemError, "mivo internal error: %s", err.display().c_str());
+    else
+        PyErr_SetString(PyExc_ValueError, err.display().c_str());
     return nullptr;
 }
 

@@ -91,7 +91,8 @@ bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t narg
 // anything else stays as it is. Always returns false.
 bool wrap_argument_error(const char* name);
 
-// Raises ValueError carrying the error's display text. Returns nullptr.
+// Raises ValueError carrying the error's display text (SystemError for an
+// Internal error). Returns nullptr.
 PyObject* raise_mivo(const embeddings::MivoError& err);
 
 // ------------------------------------------------------- plain conversions

@@ -24,10 +24,7 @@ using policy::kSeedSimHash;
 PyObject* run_encode(const FloatView& embedding, const EncodingProfile& profile) {
     auto text = emb::encode(embedding.values, profile);
     if (text) return py_str(*text);
-    if (const auto* err = std::get_if<MivoError>(&text.error())) return raise_mivo(*err);
-    PyErr_Format(PyExc_SystemError, "mivo internal error: %s",
-                 std::get<emb::InternalError>(text.error()).message.c_str());
-    return nullptr;
+    return raise_mivo(text.error());
 }
 
 // The embedding length as the selection arithmetic reads it (a 16-bit value;

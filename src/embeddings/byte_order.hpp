@@ -1,10 +1,14 @@
 // Big-endian numbers inside identifiers: header counts, f32 and binary16
-// patterns, min and max are written most significant byte first.
+// patterns, min and max, hashes and curve codes are written most significant
+// byte first.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 namespace mivo::embeddings {
+
+using u128 = unsigned __int128;
 
 inline std::uint16_t load_be16(const std::uint8_t* p) { return static_cast<std::uint16_t>((p[0] << 8) | p[1]); }
 
@@ -20,6 +24,16 @@ inline void store_be16(std::uint8_t* p, std::uint16_t v) {
 inline void store_be32(std::uint8_t* p, std::uint32_t v) {
     store_be16(p, static_cast<std::uint16_t>(v >> 16));
     store_be16(p + 2, static_cast<std::uint16_t>(v));
+}
+
+// The 16 bytes of a 128-bit value (byte 0 holds bits 127..120).
+inline std::array<std::uint8_t, 16> to_be_bytes(u128 value) {
+    std::array<std::uint8_t, 16> out{};
+    for (int i = 15; i >= 0; --i) {
+        out[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value);
+        value >>= 8;
+    }
+    return out;
 }
 
 }  // namespace mivo::embeddings

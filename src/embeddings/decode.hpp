@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "embeddings/error.hpp"
-#include "embeddings/types.hpp"
+#include "embeddings/header.hpp"
 
 namespace mivo::embeddings {
 

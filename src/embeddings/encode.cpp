@@ -6,6 +6,7 @@
 
 #include "embeddings/base32hex.hpp"
 #include "embeddings/full_vector.hpp"
+#include "embeddings/header.hpp"
 #include "embeddings/hilbert.hpp"
 #include "embeddings/morton.hpp"
 #include "embeddings/vector_simhash.hpp"
@@ -77,14 +78,14 @@ std::vector<std::uint8_t> short_header(std::uint8_t profile) {
 }
 
 template <class Curve>
-expected<std::vector<std::uint8_t>, EncodeError> curve_identifier(const std::vector<float>& unit, const Curve& curve,
+Result<std::vector<std::uint8_t>> curve_identifier(const std::vector<float>& unit, const Curve& curve,
                                                                   std::uint8_t profile,
-                                                                  Checked<u128> (*code_of)(const QuantizedCoords&)) {
-    if (curve.transform_id) return unexpected(MivoError::transform_not_found(*curve.transform_id));
+                                                                  Result<u128> (*code_of)(const QuantizedCoords&)) {
+    if (curve.transform_id) return fail(MivoError::transform_not_found(*curve.transform_id));
     auto coords = QuantizedCoords::from_embedding(unit, curve.count, curve.bits);
-    if (!coords) return unexpected(coords.error());
+    if (!coords) return fail(coords.error());
     auto code = code_of(*coords);
-    if (!code) return unexpected(InternalError{code.error()});
+    if (!code) return fail(code.error());
     std::vector<std::uint8_t> id = short_header(profile);
     const auto bytes = to_be_bytes(*code);
     const std::size_t keep = (static_cast<std::size_t>(curve.count) * curve.bits + 7) / 8;
@@ -94,17 +95,17 @@ expected<std::vector<std::uint8_t>, EncodeError> curve_identifier(const std::vec
 
 }  // namespace
 
-expected<std::string, EncodeError> encode(std::span<const float> embedding, const EncodingProfile& profile) {
+Result<std::string> encode(std::span<const float> embedding, const EncodingProfile& profile) {
     const std::size_t d = embedding.size();
-    if (d < kMinDims || d > kMaxDims) return unexpected(MivoError::invalid_dimension(d, kMinDims, kMaxDims));
+    if (d < kMinDims || d > kMaxDims) return fail(MivoError::invalid_dimension(d, kMinDims, kMaxDims));
     std::vector<float> values(embedding.begin(), embedding.end());
     for (float v : values)
-        if (!is_finite_bits(v)) return unexpected(MivoError::invalid_embedding_value());
+        if (!is_finite_bits(v)) return fail(MivoError::invalid_embedding_value());
 
-    expected<std::vector<std::uint8_t>, EncodeError> id;
+    Result<std::vector<std::uint8_t>> id;
     if (const auto* fv = std::get_if<EncodingProfile::FullVector>(&profile.kind)) {
         auto r = full_vector_identifier(std::move(values), *fv);
-        if (!r) return unexpected(r.error());
+        if (!r) return fail(r.error());
         id = std::move(*r);
     } else {
         normalize(values);
@@ -120,7 +121,7 @@ expected<std::string, EncodeError> encode(std::span<const float> embedding, cons
             id = curve_identifier(values, hilbert, kProfileHilbert10x10, hilbert_code);
         }
     }
-    if (!id) return unexpected(id.error());
+    if (!id) return fail(id.error());
     return encode_text(*id);
 }
 

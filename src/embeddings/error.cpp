@@ -53,6 +53,12 @@ MivoError MivoError::invalid_metadata(std::string detail) {
     return e;
 }
 
+MivoError MivoError::internal(std::string detail) {
+    MivoError e(ErrorKind::Internal);
+    e.detail_ = std::move(detail);
+    return e;
+}
+
 std::string MivoError::display() const {
     using std::to_string;
     switch (kind_) {
@@ -81,6 +87,8 @@ std::string MivoError::display() const {
             return "Insufficient data: expected " + to_string(low_) + " bytes, got " + to_string(got_);
         case ErrorKind::InvalidMetadata:
             return "Invalid metadata in header: " + detail_;
+        case ErrorKind::Internal:
+            return detail_;
     }
     return {};
 }

@@ -10,7 +10,10 @@
 
 namespace mivo::embeddings {
 
-// Declaration order is part of the interface (kind numbers 0..11).
+// Declaration order is part of the interface (kind numbers 0..11). Internal
+// comes last: a broken caller invariant (a curve profile asking for more than
+// 128 code bits), which inputs the module accepts never produce; the module
+// raises it as SystemError.
 enum class ErrorKind : std::uint8_t {
     InvalidDimension,
     InvalidEmbeddingValue,
@@ -24,6 +27,7 @@ enum class ErrorKind : std::uint8_t {
     ProjectionError,
     InsufficientData,
     InvalidMetadata,
+    Internal,
 };
 
 class MivoError {
@@ -40,6 +44,7 @@ public:
     static MivoError projection_error(std::string detail);
     static MivoError insufficient_data(std::uint64_t expected, std::uint64_t got);
     static MivoError invalid_metadata(std::string detail);
+    static MivoError internal(std::string detail);
 
     ErrorKind kind() const { return kind_; }
 
@@ -51,8 +56,8 @@ public:
     std::uint64_t got() const { return got_; }
     std::uint64_t low() const { return low_; }
     std::uint64_t high() const { return high_; }
-    // Text fields: detail() for InvalidPrecision, ProjectionError and
-    // InvalidMetadata, and the expected text of ProfileMismatch; other() is
+    // Text fields: detail() for InvalidPrecision, ProjectionError,
+    // InvalidMetadata and Internal, and the expected text of ProfileMismatch; other() is
     // the got text of ProfileMismatch.
     const std::string& detail() const { return detail_; }
     const std::string& other() const { return other_; }

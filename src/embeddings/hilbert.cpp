@@ -17,12 +17,12 @@ inline std::uint32_t reverse_low_bits(std::uint32_t t, unsigned n) {
 
 }  // namespace
 
-Checked<u128> hilbert_code(const QuantizedCoords& point) {
+Result<u128> hilbert_code(const QuantizedCoords& point) {
     const std::size_t n = point.coords.size();
     const std::size_t b = point.bits;
-    if (auto err = code_width_error("Hilbert", point)) return unexpected(std::move(*err));
+    if (auto fits = check_code_width("Hilbert", point); !fits) return fail(fits.error());
     // The state machine works on n-bit words of 32 bits.
-    if (n > 32) return unexpected("Hilbert code supports at most 32 dims, got " + std::to_string(n));
+    if (n > 32) return fail(MivoError::internal("Hilbert code supports at most 32 dims, got " + std::to_string(n)));
     if (n == 0) return u128{0};
 
     const unsigned nn = static_cast<unsigned>(n);

@@ -4,10 +4,10 @@
 
 namespace mivo::embeddings {
 
-Checked<u128> morton_code(const QuantizedCoords& point) {
+Result<u128> morton_code(const QuantizedCoords& point) {
     const std::size_t n = point.coords.size();
     const std::size_t b = point.bits;
-    if (auto err = code_width_error("Morton", point)) return unexpected(std::move(*err));
+    if (auto fits = check_code_width("Morton", point); !fits) return fail(fits.error());
     // Built from the most significant bit level down: each level shifts the
     // accumulator by n and ORs in bit k of every coordinate at position j.
     const std::uint16_t* c = point.coords.data();

@@ -2,13 +2,14 @@
 // position k * n + j.
 #pragma once
 
+#include "embeddings/byte_order.hpp"
 #include "embeddings/types.hpp"
 
 namespace mivo::embeddings {
 
 // The code of `point` (n = point.coords.size() coordinates of point.bits
 // bits), in the low n * bits bits. n * bits above 128 is a broken caller
-// invariant: an internal-error text, never a truncated code.
-Checked<u128> morton_code(const QuantizedCoords& point);
+// invariant: an Internal error, never a truncated code.
+Result<u128> morton_code(const QuantizedCoords& point);
 
 }  // namespace mivo::embeddings

@@ -2,93 +2,7 @@
 
 #include <cmath>
 
-#include "embeddings/byte_order.hpp"
-
 namespace mivo::embeddings {
-namespace {
-
-void put_u16(std::vector<std::uint8_t>& out, std::uint16_t v) {
-    std::uint8_t b[2];
-    store_be16(b, v);
-    out.insert(out.end(), b, b + 2);
-}
-
-void put_u32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    std::uint8_t b[4];
-    store_be32(b, v);
-    out.insert(out.end(), b, b + 4);
-}
-
-std::uint16_t get_u16(std::span<const std::uint8_t> b, std::size_t at) { return load_be16(b.data() + at); }
-
-std::uint32_t get_u32(std::span<const std::uint8_t> b, std::size_t at) { return load_be32(b.data() + at); }
-
-}  // namespace
-
-std::vector<std::uint8_t> to_header(const ProfileInfo& info) {
-    std::vector<std::uint8_t> out;
-    out.reserve(kFullVectorHeaderLen);
-    out.push_back(static_cast<std::uint8_t>((info.version << 4) | (info.profile & 0x0F)));
-    out.push_back(0);
-    if (info.profile == kProfileFullVector) {
-        put_u16(out, info.original_dims.value_or(0));
-        out.push_back(info.precision ? info.precision->code() : 0);
-        if (info.dimension_mode) {
-            const DimensionMode& m = *info.dimension_mode;
-            out.push_back(m.code());
-            put_u16(out, m.kind == ModeKind::Preserve ? 0 : m.target);
-        } else {
-            out.push_back(0);
-            put_u16(out, 0);
-        }
-        put_u32(out, static_cast<std::uint32_t>(info.seed.value_or(0)));
-    } else if (info.transform_id) {
-        put_u16(out, *info.transform_id);
-    }
-    return out;
-}
-
-Result<ProfileInfo> read_header(std::span<const std::uint8_t> bytes) {
-    if (bytes.size() < kCommonHeaderLen) return fail(MivoError::invalid_header());
-    ProfileInfo info;
-    info.version = static_cast<std::uint8_t>(bytes[0] >> 4);
-    info.profile = static_cast<std::uint8_t>(bytes[0] & 0x0F);
-    return info;
-}
-
-Result<ProfileInfo> read_full_vector_header(std::span<const std::uint8_t> bytes) {
-    auto common = read_header(bytes);
-    if (!common) return common;
-    ProfileInfo info = *common;
-    if (info.profile != kProfileFullVector) return info;
-    if (bytes.size() < kFullVectorHeaderLen) return fail(MivoError::invalid_header());
-
-    // The precision code is judged before the mode code.
-    const std::optional<Precision> precision = Precision::from_code(bytes[4]);
-    if (!precision) return fail(MivoError::invalid_metadata("Invalid precision type"));
-    const std::optional<ModeKind> mode = DimensionMode::kind_from_code(bytes[5]);
-    if (!mode) return fail(MivoError::invalid_metadata("Invalid dimension mode"));
-
-    info.original_dims = get_u16(bytes, 2);
-    info.precision = *precision;
-    info.dimension_mode = DimensionMode{*mode, get_u16(bytes, 6)};
-    info.seed = std::uint64_t{get_u32(bytes, 8)};
-    return info;
-}
-
-std::uint16_t encoded_dims(const ProfileInfo& info) {
-    if (!info.dimension_mode || info.dimension_mode->kind == ModeKind::Preserve) return info.original_dims.value_or(0);
-    return info.dimension_mode->target;
-}
-
-std::array<std::uint8_t, 16> to_be_bytes(u128 value) {
-    std::array<std::uint8_t, 16> out{};
-    for (int i = 15; i >= 0; --i) {
-        out[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value);
-        value >>= 8;
-    }
-    return out;
-}
 
 Result<QuantizedCoords> QuantizedCoords::from_embedding(std::span<const float> values, std::uint8_t count,
                                                         std::uint8_t bits) {
@@ -111,12 +25,12 @@ Result<QuantizedCoords> QuantizedCoords::from_embedding(std::span<const float> v
     return out;
 }
 
-std::optional<std::string> code_width_error(const char* curve, const QuantizedCoords& point) {
+Result<void> check_code_width(const char* curve, const QuantizedCoords& point) {
     const std::size_t n = point.coords.size();
     const std::size_t b = point.bits;
-    if (n * b <= 128) return std::nullopt;
-    return std::string(curve) + " code exceeds 128 bits: " + std::to_string(n) + " dims × " + std::to_string(b) +
-           " bits = " + std::to_string(n * b) + " bits";
+    if (n * b <= 128) return {};
+    return fail(MivoError::internal(std::string(curve) + " code exceeds 128 bits: " + std::to_string(n) + " dims × " +
+                                    std::to_string(b) + " bits = " + std::to_string(n * b) + " bits"));
 }
 
 }  // namespace mivo::embeddings

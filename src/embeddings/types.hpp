@@ -1,9 +1,8 @@
 // Plain value types of the identifier core: the profile record that says what
-// identifier to make, the header information record with its byte form, and
-// the grid point of the curve profiles.
+// identifier to make, its precision and dimension mode, and the grid point of
+// the curve profiles.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -15,23 +14,6 @@
 #include "embeddings/error.hpp"
 
 namespace mivo::embeddings {
-
-using u128 = unsigned __int128;
-
-// Result of an operation whose only failure is a broken caller invariant. The
-// text is an internal-error message for the module surface to raise; it is
-// never produced by inputs the module accepts.
-template <class T>
-using Checked = expected<T, std::string>;
-
-// Profile codes: the low 4 bits of header byte 0.
-inline constexpr std::uint8_t kProfileMini128 = 1;
-inline constexpr std::uint8_t kProfileMorton10x10 = 2;
-inline constexpr std::uint8_t kProfileHilbert10x10 = 3;
-inline constexpr std::uint8_t kProfileFullVector = 4;
-
-inline constexpr std::size_t kCommonHeaderLen = 2;
-inline constexpr std::size_t kFullVectorHeaderLen = 12;
 
 // ------------------------------------------------------------------ precision
 
@@ -142,44 +124,6 @@ struct EncodingProfile {
     friend bool operator==(const EncodingProfile&, const EncodingProfile&) = default;
 };
 
-// ------------------------------------------------------------- profile info
-
-// The header information: the writer's input and the reader's output.
-struct ProfileInfo {
-    std::optional<std::uint64_t> seed;  // only the low 32 bits reach the header
-    std::optional<std::uint16_t> transform_id;
-    std::optional<std::uint16_t> original_dims;
-    std::optional<DimensionMode> dimension_mode;
-    std::optional<Precision> precision;
-    std::uint8_t version = 0;
-    std::uint8_t profile = 0;
-
-    friend bool operator==(const ProfileInfo&, const ProfileInfo&) = default;
-};
-
-// The header bytes of a record: 12 bytes for profile 4, else 2 (4 with a
-// transform id). Never fails.
-std::vector<std::uint8_t> to_header(const ProfileInfo& info);
-
-// Common header read: version and profile code from byte 0. Fewer than 2
-// bytes: InvalidHeader. Nothing else is examined.
-Result<ProfileInfo> read_header(std::span<const std::uint8_t> bytes);
-
-// Common header read followed, for profile code 4, by the full-vector fields:
-// fewer than 12 bytes InvalidHeader; then the precision code (InvalidMetadata
-// "Invalid precision type"), then the mode code (InvalidMetadata "Invalid
-// dimension mode"). The mode keeps the stored target for every kind; the seed
-// is the stored 32-bit word zero-extended. Other profile codes give the common
-// fields only. The payload starts at kFullVectorHeaderLen.
-Result<ProfileInfo> read_full_vector_header(std::span<const std::uint8_t> bytes);
-
-// Encoded dimension count of a full-vector record: original_dims for Preserve,
-// the target otherwise (0 for absent fields).
-std::uint16_t encoded_dims(const ProfileInfo& info);
-
-// The 16 big-endian bytes of a 128-bit value (byte 0 holds bits 127..120).
-std::array<std::uint8_t, 16> to_be_bytes(u128 value);
-
 // ------------------------------------------------------- quantized coordinates
 
 // A point of the curve profiles' grid: n coordinates of `bits` bits each.
@@ -198,8 +142,8 @@ struct QuantizedCoords {
     friend bool operator==(const QuantizedCoords&, const QuantizedCoords&) = default;
 };
 
-// The curve codes' precondition: n * bits at most 128. Otherwise the
-// internal-error text "<curve> code exceeds 128 bits: n dims × b bits = nb bits".
-std::optional<std::string> code_width_error(const char* curve, const QuantizedCoords& point);
+// The curve codes' precondition: n * bits at most 128. Otherwise an Internal
+// error "<curve> code exceeds 128 bits: n dims × b bits = nb bits".
+Result<void> check_code_width(const char* curve, const QuantizedCoords& point);
 
 }  // namespace mivo::embeddings

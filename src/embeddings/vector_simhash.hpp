@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <span>
 
+#include "embeddings/byte_order.hpp"
 #include "embeddings/types.hpp"
 
 namespace mivo::embeddings {

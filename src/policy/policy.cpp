@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "embeddings/base32hex.hpp"
+#include "embeddings/header.hpp"
 
 namespace mivo::policy {
 namespace {

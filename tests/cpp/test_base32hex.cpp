@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "embeddings/base32hex.hpp"
-#include "embeddings/types.hpp"
+#include "embeddings/header.hpp"
 #include "test_util.hpp"
 
 namespace mivo::embeddings {

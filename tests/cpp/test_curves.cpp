@@ -127,10 +127,11 @@ TEST(Curves, OverOneHundredTwentyEightBitsIsAnInternalError) {
     const QuantizedCoords p = point(std::vector<std::uint16_t>(10, 1), 13);
     const auto m = morton_code(p);
     ASSERT_FALSE(m.has_value());
-    EXPECT_EQ(m.error(), "Morton code exceeds 128 bits: 10 dims × 13 bits = 130 bits");
+    EXPECT_EQ(m.error().kind(), ErrorKind::Internal);
+    EXPECT_EQ(m.error().display(), "Morton code exceeds 128 bits: 10 dims × 13 bits = 130 bits");
     const auto h = hilbert_code(p);
     ASSERT_FALSE(h.has_value());
-    EXPECT_EQ(h.error(), "Hilbert code exceeds 128 bits: 10 dims × 13 bits = 130 bits");
+    EXPECT_EQ(h.error().display(), "Hilbert code exceeds 128 bits: 10 dims × 13 bits = 130 bits");
     // The Hilbert state machine is 32 coordinates wide.
     EXPECT_FALSE(hilbert_code(point(std::vector<std::uint16_t>(33, 0), 1)).has_value());
 }

@@ -4,7 +4,7 @@
 #include <span>
 #include <string_view>
 
-#include "embeddings/types.hpp"
+#include "embeddings/header.hpp"
 #include "fuzz_util.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
