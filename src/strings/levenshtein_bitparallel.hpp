@@ -73,6 +73,40 @@ std::uint64_t aligned_bound(const Char* a, std::size_t m, const Char* b, std::si
     return std::max(m, n) - common + std::min(head, tail);
 }
 
+// One word of a column step of a pattern longer than 64 values. eq and
+// prev_eq are the word's match bits for this text character and the one
+// before; the carries come from the word above (hp_carry starts at 1, the +1
+// of row 0) and go to the word below. Advances the word's vertical
+// differences (and, with Osa, its last D0 and the transposition carry) and
+// returns its horizontal differences before the shift: bit b belongs to
+// pattern position 64 * word + b.
+struct Horizontal {
+    std::uint64_t hp, hn;
+};
+
+template <bool Osa>
+inline Horizontal step_word(std::uint64_t eq, std::uint64_t prev_eq, std::uint64_t& vp, std::uint64_t& vn,
+                            std::uint64_t& d0_prev, std::uint64_t& hp_carry, std::uint64_t& hn_carry,
+                            std::uint64_t& tr_carry) {
+    const std::uint64_t x = eq | hn_carry;
+    std::uint64_t d0 = (((x & vp) + vp) ^ vp) | x | vn;
+    if constexpr (Osa) {
+        const std::uint64_t rising = ~d0_prev & eq;
+        d0 |= ((rising << 1) | tr_carry) & prev_eq;
+        tr_carry = rising >> 63;
+        d0_prev = d0;
+    }
+    const std::uint64_t hp = vn | ~(d0 | vp);
+    const std::uint64_t hn = d0 & vp;
+    const std::uint64_t hp_shifted = (hp << 1) | hp_carry;
+    const std::uint64_t hn_shifted = (hn << 1) | hn_carry;
+    hp_carry = hp >> 63;
+    hn_carry = hn >> 63;
+    vp = hn_shifted | ~(d0 | hp_shifted);
+    vn = hp_shifted & d0;
+    return {hp, hn};
+}
+
 // Words of 64 positions, any pattern length m >= 1, against text[0, n);
 // k must be at least the distance (and so at least |n - m|). Osa adds the
 // transposition term.
@@ -120,39 +154,14 @@ std::uint64_t blocks(const Masks& pm, const Char* t, std::size_t n, std::uint64_
         // A transposition across the top edge of the band reads the word
         // above, if it took the previous step.
         if (Osa && first > was_first) tr_carry = (~d0s[first - 1] & row[first - 1]) >> 63;
-        std::uint64_t hp = 0, hn = 0;
-        for (std::size_t w = first; w <= last; ++w) {
-            const std::uint64_t eq = row[w];
-            const std::uint64_t v_p = vp[w];
-            const std::uint64_t v_n = vn[w];
-            const std::uint64_t x = eq | hn_carry;
-            std::uint64_t d0 = (((x & v_p) + v_p) ^ v_p) | x | v_n;
-            if constexpr (Osa) {
-                const std::uint64_t rising = ~d0s[w] & eq;
-                d0 |= ((rising << 1) | tr_carry) & prev_row[w];
-                tr_carry = rising >> 63;
-                d0s[w] = d0;
-            }
-            hp = v_n | ~(d0 | v_p);
-            hn = d0 & v_p;
-            const std::uint64_t hp_out = hp >> 63, hn_out = hn >> 63;
-            hp = (hp << 1) | hp_carry;
-            hn = (hn << 1) | hn_carry;
-            hp_carry = hp_out;
-            hn_carry = hn_out;
-            vp[w] = hn | ~(d0 | hp);
-            vn[w] = hp & d0;
-        }
-        // hp and hn are shifted by one: the bottom cell's bit is one higher,
-        // or in the carry when it is bit 63.
+        Horizontal h{};
+        for (std::size_t w = first; w <= last; ++w)
+            h = step_word<Osa>(row[w], Osa ? prev_row[w] : 0, vp[w], vn[w], d0s[Osa ? w : 0], hp_carry, hn_carry,
+                               tr_carry);
+        // The bottom cell of the last word the band reaches.
         const unsigned bit = last == words - 1 ? last_bit : 63;
-        if (bit == 63) {
-            score += hp_carry;
-            score -= hn_carry;
-        } else {
-            score += (hp >> (bit + 1)) & 1;
-            score -= (hn >> (bit + 1)) & 1;
-        }
+        score += (h.hp >> bit) & 1;
+        score -= (h.hn >> bit) & 1;
         if constexpr (Osa) prev_row = row;
     }
     return score;
@@ -175,30 +184,11 @@ std::uint64_t fixed_words(const Masks& pm, const Char* t, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) {
         const std::uint64_t* row = pm.row(t[i]);
         std::uint64_t hp_carry = 1, hn_carry = 0, tr_carry = 0;
-        for (int w = 0; w < W; ++w) {
-            const std::uint64_t eq = row[w];
-            const std::uint64_t x = eq | hn_carry;
-            std::uint64_t d0 = (((x & vp[w]) + vp[w]) ^ vp[w]) | x | vn[w];
-            if constexpr (Osa) {
-                const std::uint64_t rising = ~d0s[w] & eq;
-                d0 |= ((rising << 1) | tr_carry) & prev_row[w];
-                tr_carry = rising >> 63;
-                d0s[w] = d0;
-            }
-            std::uint64_t hp = vn[w] | ~(d0 | vp[w]);
-            std::uint64_t hn = d0 & vp[w];
-            if (w == W - 1) {
-                score += (hp & last) != 0;
-                score -= (hn & last) != 0;
-            }
-            const std::uint64_t hp_out = hp >> 63, hn_out = hn >> 63;
-            hp = (hp << 1) | hp_carry;
-            hn = (hn << 1) | hn_carry;
-            hp_carry = hp_out;
-            hn_carry = hn_out;
-            vp[w] = hn | ~(d0 | hp);
-            vn[w] = hp & d0;
-        }
+        Horizontal h{};
+        for (int w = 0; w < W; ++w)
+            h = step_word<Osa>(row[w], prev_row[w], vp[w], vn[w], d0s[w], hp_carry, hn_carry, tr_carry);
+        score += (h.hp & last) != 0;
+        score -= (h.hn & last) != 0;
         if constexpr (Osa) prev_row = row;
     }
     return score;
