@@ -5,59 +5,32 @@
 namespace mivo::embeddings {
 
 MivoError MivoError::invalid_dimension(std::uint64_t got, std::uint64_t low, std::uint64_t high) {
-    MivoError e(ErrorKind::InvalidDimension);
-    e.got_ = got;
-    e.low_ = low;
-    e.high_ = high;
-    return e;
+    return MivoError(ErrorKind::InvalidDimension, got, low, high);
 }
 MivoError MivoError::invalid_embedding_value() { return MivoError(ErrorKind::InvalidEmbeddingValue); }
 MivoError MivoError::invalid_encoding() { return MivoError(ErrorKind::InvalidEncoding); }
 MivoError MivoError::invalid_header() { return MivoError(ErrorKind::InvalidHeader); }
 MivoError MivoError::hamming_radius_too_large(std::uint8_t radius) {
-    MivoError e(ErrorKind::HammingRadiusTooLarge);
-    e.got_ = radius;
-    return e;
+    return MivoError(ErrorKind::HammingRadiusTooLarge, radius);
 }
 MivoError MivoError::profile_mismatch(std::string expected, std::string got) {
-    MivoError e(ErrorKind::ProfileMismatch);
-    e.detail_ = std::move(expected);
-    e.other_ = std::move(got);
-    return e;
+    return MivoError(ErrorKind::ProfileMismatch, std::move(expected), std::move(got));
 }
-MivoError MivoError::transform_not_found(std::uint16_t id) {
-    MivoError e(ErrorKind::TransformNotFound);
-    e.got_ = id;
-    return e;
-}
+MivoError MivoError::transform_not_found(std::uint16_t id) { return MivoError(ErrorKind::TransformNotFound, id); }
 MivoError MivoError::decoding_not_supported() { return MivoError(ErrorKind::DecodingNotSupported); }
 MivoError MivoError::invalid_precision(std::string detail) {
-    MivoError e(ErrorKind::InvalidPrecision);
-    e.detail_ = std::move(detail);
-    return e;
+    return MivoError(ErrorKind::InvalidPrecision, std::move(detail));
 }
 MivoError MivoError::projection_error(std::string detail) {
-    MivoError e(ErrorKind::ProjectionError);
-    e.detail_ = std::move(detail);
-    return e;
+    return MivoError(ErrorKind::ProjectionError, std::move(detail));
 }
 MivoError MivoError::insufficient_data(std::uint64_t expected, std::uint64_t got) {
-    MivoError e(ErrorKind::InsufficientData);
-    e.low_ = expected;
-    e.got_ = got;
-    return e;
+    return MivoError(ErrorKind::InsufficientData, got, expected);
 }
 MivoError MivoError::invalid_metadata(std::string detail) {
-    MivoError e(ErrorKind::InvalidMetadata);
-    e.detail_ = std::move(detail);
-    return e;
+    return MivoError(ErrorKind::InvalidMetadata, std::move(detail));
 }
-
-MivoError MivoError::internal(std::string detail) {
-    MivoError e(ErrorKind::Internal);
-    e.detail_ = std::move(detail);
-    return e;
-}
+MivoError MivoError::internal(std::string detail) { return MivoError(ErrorKind::Internal, std::move(detail)); }
 
 std::string MivoError::display() const {
     using std::to_string;

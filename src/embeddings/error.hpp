@@ -68,7 +68,10 @@ public:
     friend bool operator==(const MivoError&, const MivoError&) = default;
 
 private:
-    explicit MivoError(ErrorKind kind) : kind_(kind) {}
+    explicit MivoError(ErrorKind kind, std::uint64_t got = 0, std::uint64_t low = 0, std::uint64_t high = 0)
+        : kind_(kind), got_(got), low_(low), high_(high) {}
+    MivoError(ErrorKind kind, std::string detail, std::string other = {})
+        : kind_(kind), detail_(std::move(detail)), other_(std::move(other)) {}
 
     ErrorKind kind_;
     std::uint64_t got_ = 0;
