@@ -220,6 +220,12 @@ PyObject* embedding_to_bands_impl(Args& args) {
 
 #define MIVO_ENCODE_ARGS                                              \
     "    embedding (numpy.ndarray): Input vector (f32, 64-2048 dimensions)\n"
+// The opening lines of the encode functions' examples.
+#define MIVO_EXAMPLE_EMBEDDING                                        \
+    "Example:\n"                                                      \
+    "    >>> import mivo\n"                                           \
+    "    >>> import numpy as np\n"                                    \
+    "    >>> embedding = np.random.randn(768).astype(np.float32)\n"
 #define MIVO_ENCODE_RAISES                                            \
     "Raises:\n"                                                       \
     "    ValueError: If embedding dimensions are invalid or values contain NaN/Inf\n\n"
@@ -237,10 +243,7 @@ PyMethodDef k_encode = method<kEncode, encode_impl>(
     "        24 characters)\n\n"
     "Returns:\n"
     "    str: Encoded MIVO string\n\n" MIVO_ENCODE_RAISES
-    "Example:\n"
-    "    >>> import mivo\n"
-    "    >>> import numpy as np\n"
-    "    >>> embedding = np.random.randn(768).astype(np.float32)\n"
+    MIVO_EXAMPLE_EMBEDDING
     "    >>> mivo_str = mivo.encode(embedding, mivo.Profile.Mini128)\n"
     "    >>> len(mivo_str), mivo_str[:3]\n"
     "    (29, '040')");
@@ -288,10 +291,7 @@ PyMethodDef k_encode_lossless = method<kEncodeLossless, encode_lossless_impl>(
     "Args:\n" MIVO_ENCODE_ARGS "\n"
     "Returns:\n"
     "    str: Encoded MIVO string\n\n" MIVO_ENCODE_RAISES
-    "Example:\n"
-    "    >>> import mivo\n"
-    "    >>> import numpy as np\n"
-    "    >>> embedding = np.random.randn(768).astype(np.float32)\n"
+    MIVO_EXAMPLE_EMBEDDING
     "    >>> mivo_str = mivo.encode_lossless(embedding)\n"
     "    >>> len(mivo_str)\n"
     "    4935\n"
@@ -312,10 +312,7 @@ PyMethodDef k_encode_compressed = method<kEncodeCompressed, encode_compressed_im
     "    retention_pct (float): Fraction of the lossless size to keep\n\n"
     "Returns:\n"
     "    str: Encoded MIVO string\n\n" MIVO_ENCODE_RAISES
-    "Example:\n"
-    "    >>> import mivo\n"
-    "    >>> import numpy as np\n"
-    "    >>> embedding = np.random.randn(768).astype(np.float32)\n"
+    MIVO_EXAMPLE_EMBEDDING
     "    >>> mivo_str = mivo.encode_compressed(embedding, 0.5)\n"
     "    >>> mivo.get_metadata(mivo_str)[\"encoded_dims\"]\n"
     "    384");
@@ -332,10 +329,7 @@ PyMethodDef k_encode_max_length = method<kEncodeMaxLength, encode_max_length_imp
     "    max_chars (int): Maximum number of characters wanted\n\n"
     "Returns:\n"
     "    str: Encoded MIVO string\n\n" MIVO_ENCODE_RAISES
-    "Example:\n"
-    "    >>> import mivo\n"
-    "    >>> import numpy as np\n"
-    "    >>> embedding = np.random.randn(768).astype(np.float32)\n"
+    MIVO_EXAMPLE_EMBEDDING
     "    >>> len(mivo.encode_max_length(embedding, 1000))\n"
     "    999");
 

@@ -84,6 +84,12 @@ PyObject* find_matches_above_threshold_impl(Args& args) {
     return py_list(std::span<const strings::Match>(kept), py_match);
 }
 
+// The arguments of the two-string functions.
+#define MIVO_ARGS_A_B                                                 \
+    "Args:\n"                                                         \
+    "    a (str): First string\n"                                     \
+    "    b (str): Second string\n\n"
+
 }  // namespace
 
 PyMethodDef k_levenshtein = method<kLevenshtein, stored_pair_impl<kLevenshteinStored, py_int>>(
@@ -92,9 +98,7 @@ PyMethodDef k_levenshtein = method<kLevenshtein, stored_pair_impl<kLevenshteinSt
     "The distance is the smallest number of single-character insertions,\n"
     "deletions and substitutions that turn one string into the other,\n"
     "counted in Unicode code points (no normalisation, no case folding).\n\n"
-    "Args:\n"
-    "    a (str): First string\n"
-    "    b (str): Second string\n\n"
+    MIVO_ARGS_A_B
     "Returns:\n"
     "    int: The edit distance\n\n"
     "Example:\n"
@@ -107,9 +111,7 @@ PyMethodDef k_normalized_levenshtein = method<kNormalizedLevenshtein, stored_pai
     "Compute the normalized Levenshtein similarity between two strings.\n\n"
     "The similarity is 1 - distance / length of the longer string, from 0.0\n"
     "(nothing in common) to 1.0 (identical; two empty strings give 1.0).\n\n"
-    "Args:\n"
-    "    a (str): First string\n"
-    "    b (str): Second string\n\n"
+    MIVO_ARGS_A_B
     "Returns:\n"
     "    float: Similarity between 0.0 and 1.0\n\n"
     "Example:\n"
@@ -124,9 +126,7 @@ PyMethodDef k_jaro = method<kJaro, pair_impl<strings::jaro, py_float>>(
     "positions apart; the score combines the share of matched characters in\n"
     "both strings with the number of matches out of order. Characters are\n"
     "Unicode code points, compared exactly (no case folding).\n\n"
-    "Args:\n"
-    "    a (str): First string\n"
-    "    b (str): Second string\n\n"
+    MIVO_ARGS_A_B
     "Returns:\n"
     "    float: Similarity between 0.0 and 1.0 (1.0 for identical strings)\n\n"
     "Example:\n"
@@ -140,9 +140,7 @@ PyMethodDef k_jaro_winkler = method<kJaroWinkler, pair_impl<strings::jaro_winkle
     "The Jaro similarity, raised for a common prefix of up to 4 characters\n"
     "by 0.1 per character of the remaining distance to 1.0, when the Jaro\n"
     "similarity is at least 0.7.\n\n"
-    "Args:\n"
-    "    a (str): First string\n"
-    "    b (str): Second string\n\n"
+    MIVO_ARGS_A_B
     "Returns:\n"
     "    float: Similarity between 0.0 and 1.0\n\n"
     "Example:\n"
@@ -155,9 +153,7 @@ PyMethodDef k_hamming = method<kHamming, stored_pair_impl<kHammingStored, py_opt
     "Compute the Hamming distance between two strings.\n\n"
     "The number of positions at which two strings of the same length (in\n"
     "Unicode code points) differ.\n\n"
-    "Args:\n"
-    "    a (str): First string\n"
-    "    b (str): Second string\n\n"
+    MIVO_ARGS_A_B
     "Returns:\n"
     "    int | None: The distance, or None when the lengths differ\n\n"
     "Example:\n"
@@ -172,9 +168,7 @@ PyMethodDef k_osa_distance = method<kOsaDistance, stored_pair_impl<kOsaStored, p
     "Compute the OSA (Optimal String Alignment) distance between two strings.\n\n"
     "Like the Levenshtein distance, with the transposition of two adjacent\n"
     "characters as one more edit; no substring is edited more than once.\n\n"
-    "Args:\n"
-    "    a (str): First string\n"
-    "    b (str): Second string\n\n"
+    MIVO_ARGS_A_B
     "Returns:\n"
     "    int: The distance\n\n"
     "Example:\n"
@@ -189,9 +183,7 @@ PyMethodDef k_best_match = method<kBestMatch, pair_impl<strings::best_match, py_
     "Compute the best matching similarity between two strings.\n\n"
     "The larger of the normalized Levenshtein similarity and the\n"
     "Jaro-Winkler similarity.\n\n"
-    "Args:\n"
-    "    a (str): First string\n"
-    "    b (str): Second string\n\n"
+    MIVO_ARGS_A_B
     "Returns:\n"
     "    float: Similarity between 0.0 and 1.0\n\n"
     "Example:\n"
