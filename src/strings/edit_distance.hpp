@@ -12,13 +12,17 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 
 #include "strings/compared_pattern.hpp"
 #include "strings/edit_tables.hpp"
+#include "strings/fixed_width.hpp"
 #include "strings/levenshtein_bitparallel.hpp"
 #include "strings/prepared_query.hpp"
+#include "strings/small_buffer.hpp"
+#include "strings/utf8.hpp"
 
 namespace mivo::strings::edit {
 
@@ -45,6 +49,45 @@ std::uint64_t distance(const Char* a, std::size_t m, const Char* b, std::size_t 
     if (m <= 64) return bitparallel::word<Osa>(pm, b, n);
     if (m <= 128) return bitparallel::fixed_words<Osa, 2>(pm, b, n);
     return bitparallel::blocks<Osa>(pm, b, n, bitparallel::aligned_bound(a, m, b, n));
+}
+
+// Two strings as the stored code units of Python str objects.
+template <bool Osa>
+std::uint64_t distance(FixedWidthText a, FixedWidthText b) {
+    return with_code_units(a, b, [](const auto* x, std::size_t m, const auto* y, std::size_t n) {
+        return distance<Osa>(x, m, y, n);
+    });
+}
+
+inline bool has_four_byte_sequence(std::string_view s) {
+    for (unsigned char c : s)
+        if (c >= 0xF0) return true;
+    return false;
+}
+
+// Decoded into arrays of Char (wide enough for every value).
+template <bool Osa, class Char>
+std::uint64_t decoded_distance(std::string_view a, std::string_view b) {
+    SmallBuffer<Char, 128> da(a.size()), db(b.size());
+    const std::size_t m = decode_to(a, da.data());
+    const std::size_t n = decode_to(b, db.data());
+    return distance<Osa>(da.data(), m, db.data(), n);
+}
+
+// Two UTF-8 strings.
+template <bool Osa>
+std::uint64_t distance(std::string_view a, std::string_view b) {
+    if (a == b) return 0;
+    if (a.empty()) return count_scalars(b);
+    if (b.empty()) return count_scalars(a);
+    if (is_ascii(a) && is_ascii(b)) {  // one byte is one scalar value
+        const auto* ua = reinterpret_cast<const unsigned char*>(a.data());
+        const auto* ub = reinterpret_cast<const unsigned char*>(b.data());
+        return distance<Osa>(ua, a.size(), ub, b.size());
+    }
+    // Text without four-byte sequences holds only values below 0x10000.
+    if (!has_four_byte_sequence(a) && !has_four_byte_sequence(b)) return decoded_distance<Osa, char16_t>(a, b);
+    return decoded_distance<Osa, char32_t>(a, b);
 }
 
 }  // namespace mivo::strings::edit
