@@ -220,14 +220,16 @@ def main() -> int:
                 extract = (
                     (lambda q, c: rf_process.extractOne(q, c, scorer=rf_jw.similarity)) if rapidfuzz else None
                 )
-                compare(f"find_best_match {len(cands)} words '{query}'", mivo.find_best_match, {"rapidfuzz extractOne JW": extract}, query, cands)
+                compare(f"find_best_match {len(cands)} words '{query}'", mivo.find_best_match,
+                        {"rapidfuzz extractOne JW": extract}, query, cands)
 
     # Text SimHash of 1 KB texts.
     vocab = vocabulary[:5000] if vocabulary else ["lorem", "ipsum", "dolor", "sit", "amet"]
     text = text_1k(rng, vocab)
     greek = text_1k(rng, ["ΟΔΟΣ", "λόγος", "Σοφία", "straße", "İstanbul", "日本語", "naïve", "Über"])
-    compare("simhash 1 KB ascii", mivo.simhash, {"simhash (PyPI)": (lambda t: simhash_pkg.Simhash(t).value) if simhash_pkg else None}, text)
-    compare("simhash 1 KB non-ascii", mivo.simhash, {"simhash (PyPI)": (lambda t: simhash_pkg.Simhash(t).value) if simhash_pkg else None}, greek)
+    simhash_peer = {"simhash (PyPI)": (lambda t: simhash_pkg.Simhash(t).value) if simhash_pkg else None}
+    compare("simhash 1 KB ascii", mivo.simhash, simhash_peer, text)
+    compare("simhash 1 KB non-ascii", mivo.simhash, simhash_peer, greek)
 
     width = max(len(r[0]) for r in ROWS)
     pw = max(len(r[1]) for r in ROWS)

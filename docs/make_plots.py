@@ -160,8 +160,8 @@ def plot_bench(out):
             ax.barh(i - 0.4 + height * (j + 0.5), ratio, height=height * 0.9, color=colors[lib],
                     label=None if lib in labelled else lib)
             labelled.add(lib)
-            ax.annotate(f"{ratio:.2f}" if ratio < 10 else f"{ratio:.0f}", (ratio, i - 0.4 + height * (j + 0.5)), xytext=(3, 0),
-                        textcoords="offset points", va="center", fontsize=6)
+            ax.annotate(f"{ratio:.2f}" if ratio < 10 else f"{ratio:.0f}", (ratio, i - 0.4 + height * (j + 0.5)),
+                        xytext=(3, 0), textcoords="offset points", va="center", fontsize=6)
     ax.axvline(1.0, color="black", lw=1)
     ax.set_xscale("log")
     ax.set_yticks(range(len(cases)))

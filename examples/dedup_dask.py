@@ -195,8 +195,9 @@ def main(argv=None):
             client = Client(cluster)
         started = time.perf_counter() - t0
         try:
-            workers = len(client.scheduler_info()["workers"])
-            print(f"cluster: {workers} workers at {client.scheduler.address} (started in {started:.1f} s)")
+            info = client.scheduler_info()
+            workers = len(info["workers"])
+            print(f"cluster: {workers} workers at {info['address']} (started in {started:.1f} s)")
             t0 = time.perf_counter()
             run_dask(client, data, out, args.max_bits)
             took = time.perf_counter() - t0

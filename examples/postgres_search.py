@@ -32,6 +32,7 @@ import subprocess
 import sys
 import tempfile
 import time
+from typing import Any
 
 import numpy as np
 import psycopg
@@ -81,9 +82,10 @@ def private_server():
     if bindir is None:
         raise RuntimeError("initdb not found: install PostgreSQL (apt-get install postgresql) or pass --dsn")
     root = pathlib.Path(tempfile.mkdtemp(prefix="mivo-pg-"))
-    as_user = {}
+    as_user: dict[str, Any] = {}
     if os.geteuid() == 0:  # the server refuses root: run it as an ordinary account
-        account = pwd.getpwnam("postgres") if "postgres" in {p.pw_name for p in pwd.getpwall()} else pwd.getpwnam("nobody")
+        users = {p.pw_name for p in pwd.getpwall()}
+        account = pwd.getpwnam("postgres" if "postgres" in users else "nobody")
         os.chown(root, account.pw_uid, account.pw_gid)
         as_user = {"user": account.pw_uid, "group": account.pw_gid, "extra_groups": []}
     data, log = root / "data", root / "server.log"

@@ -136,7 +136,9 @@ for call, text in examples:
 
 section("Decoding full-vector identifiers")
 restored = mivo.decode_to_embedding(mivo.encode_lossless(v))
-print(f"  lossless: {restored.shape[0]} values back, bit-identical: {np.array_equal(restored.view(np.uint32), v.view(np.uint32))}")
+assert restored is not None  # None only for the short profiles
+same_bits = np.array_equal(restored.view(np.uint32), v.view(np.uint32))
+print(f"  lossless: {restored.shape[0]} values back, bit-identical: {same_bits}")
 print("  compressed identifiers keep the geometry in a smaller, projected space;")
 print("  error of the pairwise cosine similarity over 300 random pairs:")
 rng = np.random.default_rng(1)
@@ -144,28 +146,32 @@ pairs = rng.integers(0, len(data), (300, 2))
 true_cos = np.einsum("ij,ij->i", unit[pairs[:, 0]], unit[pairs[:, 1]])
 for pct in (0.5, 0.25, 0.1):
     decoded = {}
-    for i in np.unique(pairs):
-        decoded[i] = mivo.decode_to_embedding(mivo.encode_compressed(data[i], pct))
+    for row in np.unique(pairs):
+        back = mivo.decode_to_embedding(mivo.encode_compressed(data[row], pct))
+        assert back is not None
+        decoded[row] = back
     meta = mivo.get_metadata(mivo.encode_compressed(v, pct))
-    cos = np.array([
+    assert meta is not None
+    cos_back = np.array([
         np.dot(decoded[a], decoded[b]) / (np.linalg.norm(decoded[a]) * np.linalg.norm(decoded[b])) for a, b in pairs
     ])
     size = len(mivo.encode_compressed(v, pct))
+    shape = f"{meta['encoded_dims']:>2} x {meta['precision']:<6}"
     print(
-        f"    encode_compressed(v, {pct}){'':<{4 - len(str(pct))}} -> {meta['encoded_dims']:>2} x {meta['precision']:<6} {size:>4} chars,"
-        f" mean |cos error| {np.mean(np.abs(cos - true_cos)):.3f}"
+        f"    encode_compressed(v, {pct}){'':<{4 - len(str(pct))}} -> {shape} {size:>4} chars,"
+        f" mean |cos error| {np.mean(np.abs(cos_back - true_cos)):.3f}"
     )
 
 # ------------------------------------------------------- Hamming vs cosine
 section("Mini128 identifiers: Hamming distance tracks the angle")
 ids = [mivo.encode(x, mivo.Profile.Mini128) for x in data]
-query = 0
-order = np.argsort(-(unit @ unit[query]))
+anchor = 0
+order = np.argsort(-(unit @ unit[anchor]))
 print("  neighbour   cosine   angle   Hamming  angle from Hamming (pi * d / 128)")
 for rank in (1, 2, 5, 50, 500, len(data) - 1):
     i = order[rank]
-    cos = float(unit[i] @ unit[query])
-    d = mivo.mivo_hamming_distance(ids[query], ids[i])
+    cos = float(unit[i] @ unit[anchor])
+    d = mivo.mivo_hamming_distance(ids[anchor], ids[i])
     print(f"  #{rank:<9} {cos:7.3f} {math.degrees(math.acos(min(1.0, cos))):6.1f}°   {d:5d}    {180 * d / 128:6.1f}°")
 
 # ------------------------------------------------------- LSH bands in SQLite

@@ -249,8 +249,10 @@ MUTANTS: list[Mutant] = [
       "        o[j] = static_cast<float>(x * scale);",
       "scaled deviates: rounding of the deviate to f32 before scaling dropped"),
     M("src/embeddings/seeded_stream.hpp",
-      "const std::uint64_t v = static_cast<std::uint64_t>(buf_[pos_]) | (static_cast<std::uint64_t>(buf_[pos_ + 1]) << 32);",
-      "const std::uint64_t v = static_cast<std::uint64_t>(buf_[pos_ + 1]) | (static_cast<std::uint64_t>(buf_[pos_]) << 32);",
+      "const std::uint64_t v = static_cast<std::uint64_t>(buf_[pos_]) | "
+      "(static_cast<std::uint64_t>(buf_[pos_ + 1]) << 32);",
+      "const std::uint64_t v = static_cast<std::uint64_t>(buf_[pos_ + 1]) | "
+      "(static_cast<std::uint64_t>(buf_[pos_]) << 32);",
       "next_u64: keystream words swapped"),
     M("src/embeddings/chacha_wide.cpp",
       "m.lo[bit][p] = static_cast<std::uint32_t>((p & s) ? L + p - s : p);",
@@ -457,7 +459,8 @@ class Runner:
         self.test_timeout = test_timeout
         self.python = str(ROOT / ".venv" / "bin" / "python")
         self.env = dict(os.environ)
-        self.env["PYTHONPATH"] = str(build) + (os.pathsep + self.env["PYTHONPATH"] if self.env.get("PYTHONPATH") else "")
+        inherited = self.env.get("PYTHONPATH")
+        self.env["PYTHONPATH"] = str(build) + (os.pathsep + inherited if inherited else "")
         self.env.pop("PYTHONDONTWRITEBYTECODE", None)
 
     def configure(self) -> None:
@@ -474,7 +477,7 @@ class Runner:
             return True, ""
         if rc is None:
             return False, "build timed out"
-        errs = [l for l in out.splitlines() if "error" in l]
+        errs = [line for line in out.splitlines() if "error" in line]
         return False, (errs[0] if errs else out.strip().splitlines()[-1] if out.strip() else "build failed")[:300]
 
     def check_import(self) -> str:
