@@ -103,9 +103,7 @@ void BM_DecodeToEmbeddingFull32(benchmark::State& state) {
 }
 BENCHMARK(BM_DecodeToEmbeddingFull32);
 
-QuantizedCoords sample_point() {
-    return QuantizedCoords{{512, 513, 515, 517, 519, 520, 522, 524, 526, 527}, 10};
-}
+QuantizedCoords sample_point() { return QuantizedCoords{{512, 513, 515, 517, 519, 520, 522, 524, 526, 527}, 10}; }
 
 void BM_HilbertCode(benchmark::State& state) {
     const QuantizedCoords p = sample_point();

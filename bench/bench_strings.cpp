@@ -18,10 +18,9 @@ namespace ms = mivo::strings;
 namespace {
 
 std::string make_text(std::size_t bytes, bool ascii) {
-    const std::vector<std::string> words = ascii ? std::vector<std::string>{"the", "Quick", "brown", "fox", "jumps",
-                                                                           "over", "lazy", "dogs", "and", "cats"}
-                                                 : std::vector<std::string>{"Ελληνικά", "ΟΔΟΣ", "straße", "İstanbul",
-                                                                           "café", "naïve", "日本語", "Über"};
+    const std::vector<std::string> words =
+        ascii ? std::vector<std::string>{"the", "Quick", "brown", "fox", "jumps", "over", "lazy", "dogs", "and", "cats"}
+              : std::vector<std::string>{"Ελληνικά", "ΟΔΟΣ", "straße", "İstanbul", "café", "naïve", "日本語", "Über"};
     std::string out;
     for (std::size_t i = 0; out.size() < bytes; ++i) {
         out += words[(i * 7 + 3) % words.size()];

@@ -217,8 +217,8 @@ MUTANTS: list[Mutant] = [
       "return static_cast<int>(kernel) < static_cast<int>(dot_best_kernel());",
       "dot kernel availability excludes the best kernel"),
     M("src/embeddings/dot_rows_x86.cpp",
-      "_mm256_mul_ps, _mm256_add_ps, _mm256_storeu_ps)",
-      "_mm256_mul_ps, _mm256_sub_ps, _mm256_storeu_ps)",
+      "_mm256_add_ps, _mm256_storeu_ps)",
+      "_mm256_sub_ps, _mm256_storeu_ps)",
       "AVX2 dot kernel subtracts instead of adds"),
     M("src/embeddings/seeded_stream.cpp",
       "    a += b; d ^= a; d = rotl32(d, 8);",
@@ -249,10 +249,8 @@ MUTANTS: list[Mutant] = [
       "        o[j] = static_cast<float>(x * scale);",
       "scaled deviates: rounding of the deviate to f32 before scaling dropped"),
     M("src/embeddings/seeded_stream.hpp",
-      "const std::uint64_t v = static_cast<std::uint64_t>(buf_[pos_]) | "
-      "(static_cast<std::uint64_t>(buf_[pos_ + 1]) << 32);",
-      "const std::uint64_t v = static_cast<std::uint64_t>(buf_[pos_ + 1]) | "
-      "(static_cast<std::uint64_t>(buf_[pos_]) << 32);",
+      "static_cast<std::uint64_t>(buf_[pos_]) | (static_cast<std::uint64_t>(buf_[pos_ + 1]) << 32);",
+      "static_cast<std::uint64_t>(buf_[pos_ + 1]) | (static_cast<std::uint64_t>(buf_[pos_]) << 32);",
       "next_u64: keystream words swapped"),
     M("src/embeddings/chacha_wide.cpp",
       "m.lo[bit][p] = static_cast<std::uint32_t>((p & s) ? L + p - s : p);",

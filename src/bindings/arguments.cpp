@@ -70,8 +70,7 @@ bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t narg
             return false;
         }
         if (slots[found]) {
-            PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", sig.name,
-                         sig.params[found]);
+            PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", sig.name, sig.params[found]);
             return false;
         }
         slots[found] = args[nargs + k];
@@ -97,7 +96,7 @@ bool wrap_argument_error(const char* name) {
     Ref err(PyObject_CallOneArg(PyExc_TypeError, msg.get()));
     if (!err) return false;
     if (v) {
-        PyObject* cause = PyException_GetCause(v.get());  // new reference or null
+        PyObject* cause = PyException_GetCause(v.get());    // new reference or null
         if (cause) PyException_SetCause(err.get(), cause);  // steals
     }
     PyErr_SetObject(PyExc_TypeError, err.get());
@@ -303,7 +302,6 @@ bool BorrowFlag::try_exclusive() {
 }
 
 // ------------------------------------------------------- result conversions
-
 
 PyObject* py_str_list(std::span<const std::string> items) {
     return py_list(items, [](const std::string& s) { return py_str(s); });

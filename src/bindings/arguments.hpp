@@ -80,8 +80,7 @@ struct Signature {
 
 // Binds fastcall arguments to parameter slots (borrowed references, nullptr
 // where an optional parameter was not given). Returns false with TypeError set.
-bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                    PyObject** slots);
+bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** slots);
 
 // ------------------------------------------------------------ error mapping
 
@@ -161,8 +160,7 @@ private:
 // Layout of every native class instance of this module.
 template <class T>
 struct Native {
-    PyObject_HEAD
-    BorrowFlag borrow;
+    PyObject_HEAD BorrowFlag borrow;
     T value;
 };
 
@@ -269,9 +267,11 @@ private:
 
 inline PyObject* py_int(std::uint64_t v) { return PyLong_FromUnsignedLongLong(v); }
 inline PyObject* py_float(double v) { return PyFloat_FromDouble(v); }
-inline PyObject* py_bool(bool v) { PyObject* r = v ? Py_True : Py_False;
+inline PyObject* py_bool(bool v) {
+    PyObject* r = v ? Py_True : Py_False;
     Py_INCREF(r);
-    return r; }
+    return r;
+}
 inline PyObject* py_none() {
     Py_INCREF(Py_None);
     return Py_None;

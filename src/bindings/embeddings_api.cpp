@@ -218,16 +218,15 @@ PyObject* embedding_to_bands_impl(Args& args) {
     return py_str_list(texts);
 }
 
-#define MIVO_ENCODE_ARGS                                              \
-    "    embedding (numpy.ndarray): Input vector (f32, 64-2048 dimensions)\n"
+#define MIVO_ENCODE_ARGS "    embedding (numpy.ndarray): Input vector (f32, 64-2048 dimensions)\n"
 // The opening lines of the encode functions' examples.
-#define MIVO_EXAMPLE_EMBEDDING                                        \
-    "Example:\n"                                                      \
-    "    >>> import mivo\n"                                           \
-    "    >>> import numpy as np\n"                                    \
+#define MIVO_EXAMPLE_EMBEDDING     \
+    "Example:\n"                   \
+    "    >>> import mivo\n"        \
+    "    >>> import numpy as np\n" \
     "    >>> embedding = np.random.randn(768).astype(np.float32)\n"
-#define MIVO_ENCODE_RAISES                                            \
-    "Raises:\n"                                                       \
+#define MIVO_ENCODE_RAISES \
+    "Raises:\n"            \
     "    ValueError: If embedding dimensions are invalid or values contain NaN/Inf\n\n"
 
 }  // namespace
@@ -242,8 +241,7 @@ PyMethodDef k_encode = method<kEncode, encode_impl>(
     "        Profile.Morton10x10 or Profile.Hilbert10x10 (sortable curve codes,\n"
     "        24 characters)\n\n"
     "Returns:\n"
-    "    str: Encoded MIVO string\n\n" MIVO_ENCODE_RAISES
-    MIVO_EXAMPLE_EMBEDDING
+    "    str: Encoded MIVO string\n\n" MIVO_ENCODE_RAISES MIVO_EXAMPLE_EMBEDDING
     "    >>> mivo_str = mivo.encode(embedding, mivo.Profile.Mini128)\n"
     "    >>> len(mivo_str), mivo_str[:3]\n"
     "    (29, '040')");
@@ -288,10 +286,10 @@ PyMethodDef k_encode_lossless = method<kEncodeLossless, encode_lossless_impl>(
     "Encode an embedding using lossless full vector encoding.\n\n"
     "Every value is stored as its 32-bit pattern, so decode_to_embedding()\n"
     "gives back the exact array.\n\n"
-    "Args:\n" MIVO_ENCODE_ARGS "\n"
+    "Args:\n" MIVO_ENCODE_ARGS
+    "\n"
     "Returns:\n"
-    "    str: Encoded MIVO string\n\n" MIVO_ENCODE_RAISES
-    MIVO_EXAMPLE_EMBEDDING
+    "    str: Encoded MIVO string\n\n" MIVO_ENCODE_RAISES MIVO_EXAMPLE_EMBEDDING
     "    >>> mivo_str = mivo.encode_lossless(embedding)\n"
     "    >>> len(mivo_str)\n"
     "    4935\n"
@@ -311,8 +309,7 @@ PyMethodDef k_encode_compressed = method<kEncodeCompressed, encode_compressed_im
     "Args:\n" MIVO_ENCODE_ARGS
     "    retention_pct (float): Fraction of the lossless size to keep\n\n"
     "Returns:\n"
-    "    str: Encoded MIVO string\n\n" MIVO_ENCODE_RAISES
-    MIVO_EXAMPLE_EMBEDDING
+    "    str: Encoded MIVO string\n\n" MIVO_ENCODE_RAISES MIVO_EXAMPLE_EMBEDDING
     "    >>> mivo_str = mivo.encode_compressed(embedding, 0.5)\n"
     "    >>> mivo.get_metadata(mivo_str)[\"encoded_dims\"]\n"
     "    384");
@@ -328,8 +325,7 @@ PyMethodDef k_encode_max_length = method<kEncodeMaxLength, encode_max_length_imp
     "Args:\n" MIVO_ENCODE_ARGS
     "    max_chars (int): Maximum number of characters wanted\n\n"
     "Returns:\n"
-    "    str: Encoded MIVO string\n\n" MIVO_ENCODE_RAISES
-    MIVO_EXAMPLE_EMBEDDING
+    "    str: Encoded MIVO string\n\n" MIVO_ENCODE_RAISES MIVO_EXAMPLE_EMBEDDING
     "    >>> len(mivo.encode_max_length(embedding, 1000))\n"
     "    999");
 

@@ -81,60 +81,57 @@ const char* const kProfileVariants[] = {"Mini128", "Morton10x10", "Hilbert10x10"
 const char* const kPrecisionVariants[] = {"Full32", "Half16", "Quant8"};
 const char* const kModeVariants[] = {"Preserve", "Reduce", "Common"};
 
-const EnumSpec kProfile = {
-    "mivo.Profile", "Profile",
-    "Encoding profile for embedding vectors.\n"
-    "\n"
-    "Profiles determine how embeddings are transformed into compact identifiers.\n"
-    "\n"
-    "Variants:\n"
-    "    Mini128: 128-bit SimHash (default, fast cosine similarity via Hamming distance)\n"
-    "    Morton10x10: Z-order curve encoding for database indexing\n"
-    "    Hilbert10x10: Hilbert curve encoding for maximum locality preservation\n"
-    "\n"
-    "Example:\n"
-    "    >>> import mivo\n"
-    "    >>> profile = mivo.Profile.Mini128\n"
-    "    >>> mivo_str = mivo.encode(embedding, profile)",
-    kProfileVariants, 3};
+const EnumSpec kProfile = {"mivo.Profile", "Profile",
+                           "Encoding profile for embedding vectors.\n"
+                           "\n"
+                           "Profiles determine how embeddings are transformed into compact identifiers.\n"
+                           "\n"
+                           "Variants:\n"
+                           "    Mini128: 128-bit SimHash (default, fast cosine similarity via Hamming distance)\n"
+                           "    Morton10x10: Z-order curve encoding for database indexing\n"
+                           "    Hilbert10x10: Hilbert curve encoding for maximum locality preservation\n"
+                           "\n"
+                           "Example:\n"
+                           "    >>> import mivo\n"
+                           "    >>> profile = mivo.Profile.Mini128\n"
+                           "    >>> mivo_str = mivo.encode(embedding, profile)",
+                           kProfileVariants, 3};
 
-const EnumSpec kVectorPrecision = {
-    "mivo.VectorPrecision", "VectorPrecision",
-    "Precision options for full vector encoding.\n"
-    "\n"
-    "Controls how many bits are used to represent each dimension value.\n"
-    "Higher precision means more accurate reconstruction but larger output.\n"
-    "\n"
-    "Variants:\n"
-    "    Full32: Full 32-bit float (lossless, 4 bytes per dimension)\n"
-    "    Half16: 16-bit half-precision float (2 bytes per dimension)\n"
-    "    Quant8: 8-bit quantized (1 byte per dimension, ~1% error)\n"
-    "\n"
-    "Example:\n"
-    "    >>> import mivo\n"
-    "    >>> prec = mivo.VectorPrecision.Full32  # Lossless\n"
-    "    >>> prec = mivo.VectorPrecision.Half16  # Good balance\n"
-    "    >>> prec = mivo.VectorPrecision.Quant8  # Smallest",
-    kPrecisionVariants, 3};
+const EnumSpec kVectorPrecision = {"mivo.VectorPrecision", "VectorPrecision",
+                                   "Precision options for full vector encoding.\n"
+                                   "\n"
+                                   "Controls how many bits are used to represent each dimension value.\n"
+                                   "Higher precision means more accurate reconstruction but larger output.\n"
+                                   "\n"
+                                   "Variants:\n"
+                                   "    Full32: Full 32-bit float (lossless, 4 bytes per dimension)\n"
+                                   "    Half16: 16-bit half-precision float (2 bytes per dimension)\n"
+                                   "    Quant8: 8-bit quantized (1 byte per dimension, ~1% error)\n"
+                                   "\n"
+                                   "Example:\n"
+                                   "    >>> import mivo\n"
+                                   "    >>> prec = mivo.VectorPrecision.Full32  # Lossless\n"
+                                   "    >>> prec = mivo.VectorPrecision.Half16  # Good balance\n"
+                                   "    >>> prec = mivo.VectorPrecision.Quant8  # Smallest",
+                                   kPrecisionVariants, 3};
 
-const EnumSpec kDimensionMode = {
-    "mivo.DimensionMode", "DimensionMode",
-    "Dimension handling mode for full vector encoding.\n"
-    "\n"
-    "Controls whether to preserve original dimensions, reduce them,\n"
-    "or project to a common space for cross-dimensional comparison.\n"
-    "\n"
-    "Variants:\n"
-    "    Preserve: Keep all original dimensions (no projection)\n"
-    "    Reduce: Reduce dimensions using random projection\n"
-    "    Common: Project to common space for cross-dimensional comparison\n"
-    "\n"
-    "Example:\n"
-    "    >>> import mivo\n"
-    "    >>> mode = mivo.DimensionMode.Preserve  # Keep all dims\n"
-    "    >>> mode = mivo.DimensionMode.Reduce    # Reduce for smaller output\n"
-    "    >>> mode = mivo.DimensionMode.Common    # Cross-dimensional comparison",
-    kModeVariants, 3};
+const EnumSpec kDimensionMode = {"mivo.DimensionMode", "DimensionMode",
+                                 "Dimension handling mode for full vector encoding.\n"
+                                 "\n"
+                                 "Controls whether to preserve original dimensions, reduce them,\n"
+                                 "or project to a common space for cross-dimensional comparison.\n"
+                                 "\n"
+                                 "Variants:\n"
+                                 "    Preserve: Keep all original dimensions (no projection)\n"
+                                 "    Reduce: Reduce dimensions using random projection\n"
+                                 "    Common: Project to common space for cross-dimensional comparison\n"
+                                 "\n"
+                                 "Example:\n"
+                                 "    >>> import mivo\n"
+                                 "    >>> mode = mivo.DimensionMode.Preserve  # Keep all dims\n"
+                                 "    >>> mode = mivo.DimensionMode.Reduce    # Reduce for smaller output\n"
+                                 "    >>> mode = mivo.DimensionMode.Common    # Cross-dimensional comparison",
+                                 kModeVariants, 3};
 
 // Class objects are created once, on first use, and live for the process.
 PyObject* class_object(const EnumSpec& info, PyObject*& slot) {

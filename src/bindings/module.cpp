@@ -57,7 +57,11 @@ PyModuleDef g_module_def = {
     "mivo",
     kModuleDoc,
     0,  // no per-module state
-    nullptr, nullptr, nullptr, nullptr, nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 // Appends `name` to __all__ (creating the list first) and sets the attribute.

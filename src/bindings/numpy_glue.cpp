@@ -45,9 +45,7 @@ bool to_vector(PyObject* obj, FloatView& out) {
     return true;
 }
 
-bool recheck_vector(FloatView& view) {
-    return is_f32_vector(view.array) || cannot_cast(view.array, "ndarray");
-}
+bool recheck_vector(FloatView& view) { return is_f32_vector(view.array) || cannot_cast(view.array, "ndarray"); }
 
 bool check_contiguous(FloatView& view) {
     auto* arr = reinterpret_cast<PyArrayObject*>(view.array);

@@ -26,8 +26,7 @@ PyObject* simhash_similarity_impl(Args& args) {
     return py_float(strings::simhash_similarity(a, b));
 }
 
-constexpr Signature kFindSimilarHashes{
-    "find_similar_hashes", {"query_hash", "candidate_hashes", "max_distance"}, 3};
+constexpr Signature kFindSimilarHashes{"find_similar_hashes", {"query_hash", "candidate_hashes", "max_distance"}, 3};
 PyObject* find_similar_hashes_impl(Args& args) {
     std::uint64_t query = 0;
     std::vector<std::uint64_t> candidates;

@@ -127,12 +127,9 @@ PyObject* opts_get(PyObject* self, void* closure) {
     Shared<Opts> s;
     if (!s.acquire(self)) return nullptr;
     switch (field_of(closure)) {
-        case kCaseSensitive:
-            return py_bool(s->case_sensitive);
-        case kTrimWhitespace:
-            return py_bool(s->trim_whitespace);
-        case kPrefixScale:
-            return py_float(s->prefix_scale);
+        case kCaseSensitive: return py_bool(s->case_sensitive);
+        case kTrimWhitespace: return py_bool(s->trim_whitespace);
+        case kPrefixScale: return py_float(s->prefix_scale);
     }
     PyErr_SetString(PyExc_SystemError, "unknown SimilarityOpts attribute");
     return nullptr;
@@ -156,15 +153,9 @@ int opts_set(PyObject* self, PyObject* value, void* closure) {
     Exclusive<Opts> e(self);
     if (!e) return -1;
     switch (field) {
-        case kCaseSensitive:
-            e->case_sensitive = flag;
-            break;
-        case kTrimWhitespace:
-            e->trim_whitespace = flag;
-            break;
-        case kPrefixScale:
-            e->prefix_scale = scale;
-            break;
+        case kCaseSensitive: e->case_sensitive = flag; break;
+        case kTrimWhitespace: e->trim_whitespace = flag; break;
+        case kPrefixScale: e->prefix_scale = scale; break;
     }
     return 0;
 }
@@ -191,8 +182,8 @@ PyMethodDef kMethods[] = {
 PyGetSetDef kGetSet[] = {
     {"case_sensitive", opts_get, Guarded<opts_set>::call, "Whether case matters (default True).",
      reinterpret_cast<void*>(kCaseSensitive)},
-    {"trim_whitespace", opts_get, Guarded<opts_set>::call, "Whether leading and trailing white space is removed (default False).",
-     reinterpret_cast<void*>(kTrimWhitespace)},
+    {"trim_whitespace", opts_get, Guarded<opts_set>::call,
+     "Whether leading and trailing white space is removed (default False).", reinterpret_cast<void*>(kTrimWhitespace)},
     {"prefix_scale", opts_get, Guarded<opts_set>::call, "Jaro-Winkler prefix scale (default 0.1, max: 0.25).",
      reinterpret_cast<void*>(kPrefixScale)},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
@@ -234,11 +225,7 @@ constexpr unsigned kTypeFlags = Py_TPFLAGS_DEFAULT;
 #endif
 
 PyType_Spec kSpec = {
-    "mivo.SimilarityOpts",
-    static_cast<int>(sizeof(OptsObject)),
-    0,
-    kTypeFlags,
-    kSlots,
+    "mivo.SimilarityOpts", static_cast<int>(sizeof(OptsObject)), 0, kTypeFlags, kSlots,
 };
 
 // Python 3.9's PyType_FromSpec keeps only the part of Py_tp_doc after the

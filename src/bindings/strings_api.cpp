@@ -37,11 +37,11 @@ PyObject* stored_pair_impl(Args& args) {
 }
 
 constexpr std::uint64_t (*kLevenshteinStored)(strings::FixedWidthText, strings::FixedWidthText) = strings::levenshtein;
-constexpr double (*kNormalizedLevenshteinStored)(strings::FixedWidthText, strings::FixedWidthText) =
-    strings::normalized_levenshtein;
+constexpr double (*kNormalizedLevenshteinStored)(strings::FixedWidthText,
+                                                 strings::FixedWidthText) = strings::normalized_levenshtein;
 constexpr std::uint64_t (*kOsaStored)(strings::FixedWidthText, strings::FixedWidthText) = strings::osa_distance;
-constexpr std::optional<std::uint64_t> (*kHammingStored)(strings::FixedWidthText, strings::FixedWidthText) =
-    strings::hamming;
+constexpr std::optional<std::uint64_t> (*kHammingStored)(strings::FixedWidthText,
+                                                         strings::FixedWidthText) = strings::hamming;
 
 constexpr Signature kLevenshtein{"levenshtein", {"a", "b"}, 2};
 constexpr Signature kNormalizedLevenshtein{"normalized_levenshtein", {"a", "b"}, 2};
@@ -73,8 +73,7 @@ PyObject* find_best_match_impl(Args& args) {
     return py_match(strings::find_best_match(query, candidates.views));
 }
 
-constexpr Signature kFindMatchesAboveThreshold{
-    "find_matches_above_threshold", {"query", "candidates", "threshold"}, 3};
+constexpr Signature kFindMatchesAboveThreshold{"find_matches_above_threshold", {"query", "candidates", "threshold"}, 3};
 PyObject* find_matches_above_threshold_impl(Args& args) {
     std::string_view query;
     StrViews candidates;
@@ -85,9 +84,9 @@ PyObject* find_matches_above_threshold_impl(Args& args) {
 }
 
 // The arguments of the two-string functions.
-#define MIVO_ARGS_A_B                                                 \
-    "Args:\n"                                                         \
-    "    a (str): First string\n"                                     \
+#define MIVO_ARGS_A_B             \
+    "Args:\n"                     \
+    "    a (str): First string\n" \
     "    b (str): Second string\n\n"
 
 }  // namespace
@@ -97,8 +96,7 @@ PyMethodDef k_levenshtein = method<kLevenshtein, stored_pair_impl<kLevenshteinSt
     "Compute the Levenshtein distance between two strings.\n\n"
     "The distance is the smallest number of single-character insertions,\n"
     "deletions and substitutions that turn one string into the other,\n"
-    "counted in Unicode code points (no normalisation, no case folding).\n\n"
-    MIVO_ARGS_A_B
+    "counted in Unicode code points (no normalisation, no case folding).\n\n" MIVO_ARGS_A_B
     "Returns:\n"
     "    int: The edit distance\n\n"
     "Example:\n"
@@ -106,18 +104,18 @@ PyMethodDef k_levenshtein = method<kLevenshtein, stored_pair_impl<kLevenshteinSt
     "    >>> mivo.levenshtein(\"kitten\", \"sitting\")\n"
     "    3");
 
-PyMethodDef k_normalized_levenshtein = method<kNormalizedLevenshtein, stored_pair_impl<kNormalizedLevenshteinStored, py_float>>(
-    "normalized_levenshtein(a, b)\n--\n\n"
-    "Compute the normalized Levenshtein similarity between two strings.\n\n"
-    "The similarity is 1 - distance / length of the longer string, from 0.0\n"
-    "(nothing in common) to 1.0 (identical; two empty strings give 1.0).\n\n"
-    MIVO_ARGS_A_B
-    "Returns:\n"
-    "    float: Similarity between 0.0 and 1.0\n\n"
-    "Example:\n"
-    "    >>> import mivo\n"
-    "    >>> mivo.normalized_levenshtein(\"hello\", \"hallo\")\n"
-    "    0.8");
+PyMethodDef k_normalized_levenshtein =
+    method<kNormalizedLevenshtein, stored_pair_impl<kNormalizedLevenshteinStored, py_float>>(
+        "normalized_levenshtein(a, b)\n--\n\n"
+        "Compute the normalized Levenshtein similarity between two strings.\n\n"
+        "The similarity is 1 - distance / length of the longer string, from 0.0\n"
+        "(nothing in common) to 1.0 (identical; two empty strings give 1.0).\n\n" MIVO_ARGS_A_B
+        "Returns:\n"
+        "    float: Similarity between 0.0 and 1.0\n\n"
+        "Example:\n"
+        "    >>> import mivo\n"
+        "    >>> mivo.normalized_levenshtein(\"hello\", \"hallo\")\n"
+        "    0.8");
 
 PyMethodDef k_jaro = method<kJaro, pair_impl<strings::jaro, py_float>>(
     "jaro(a, b)\n--\n\n"
@@ -125,8 +123,7 @@ PyMethodDef k_jaro = method<kJaro, pair_impl<strings::jaro, py_float>>(
     "Characters match when equal and at most max(len(a), len(b)) // 2 - 1\n"
     "positions apart; the score combines the share of matched characters in\n"
     "both strings with the number of matches out of order. Characters are\n"
-    "Unicode code points, compared exactly (no case folding).\n\n"
-    MIVO_ARGS_A_B
+    "Unicode code points, compared exactly (no case folding).\n\n" MIVO_ARGS_A_B
     "Returns:\n"
     "    float: Similarity between 0.0 and 1.0 (1.0 for identical strings)\n\n"
     "Example:\n"
@@ -139,8 +136,7 @@ PyMethodDef k_jaro_winkler = method<kJaroWinkler, pair_impl<strings::jaro_winkle
     "Compute the Jaro-Winkler similarity between two strings.\n\n"
     "The Jaro similarity, raised for a common prefix of up to 4 characters\n"
     "by 0.1 per character of the remaining distance to 1.0, when the Jaro\n"
-    "similarity is at least 0.7.\n\n"
-    MIVO_ARGS_A_B
+    "similarity is at least 0.7.\n\n" MIVO_ARGS_A_B
     "Returns:\n"
     "    float: Similarity between 0.0 and 1.0\n\n"
     "Example:\n"
@@ -152,8 +148,7 @@ PyMethodDef k_hamming = method<kHamming, stored_pair_impl<kHammingStored, py_opt
     "hamming(a, b)\n--\n\n"
     "Compute the Hamming distance between two strings.\n\n"
     "The number of positions at which two strings of the same length (in\n"
-    "Unicode code points) differ.\n\n"
-    MIVO_ARGS_A_B
+    "Unicode code points) differ.\n\n" MIVO_ARGS_A_B
     "Returns:\n"
     "    int | None: The distance, or None when the lengths differ\n\n"
     "Example:\n"
@@ -167,8 +162,7 @@ PyMethodDef k_osa_distance = method<kOsaDistance, stored_pair_impl<kOsaStored, p
     "osa_distance(a, b)\n--\n\n"
     "Compute the OSA (Optimal String Alignment) distance between two strings.\n\n"
     "Like the Levenshtein distance, with the transposition of two adjacent\n"
-    "characters as one more edit; no substring is edited more than once.\n\n"
-    MIVO_ARGS_A_B
+    "characters as one more edit; no substring is edited more than once.\n\n" MIVO_ARGS_A_B
     "Returns:\n"
     "    int: The distance\n\n"
     "Example:\n"
@@ -182,8 +176,7 @@ PyMethodDef k_best_match = method<kBestMatch, pair_impl<strings::best_match, py_
     "best_match(a, b)\n--\n\n"
     "Compute the best matching similarity between two strings.\n\n"
     "The larger of the normalized Levenshtein similarity and the\n"
-    "Jaro-Winkler similarity.\n\n"
-    MIVO_ARGS_A_B
+    "Jaro-Winkler similarity.\n\n" MIVO_ARGS_A_B
     "Returns:\n"
     "    float: Similarity between 0.0 and 1.0\n\n"
     "Example:\n"

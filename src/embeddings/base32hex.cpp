@@ -76,8 +76,8 @@ std::string Base32HexLowerNoPad::encode(std::span<const std::uint8_t> bytes) con
                                 (std::uint64_t{in[i + 2]} << 16) | (std::uint64_t{in[i + 3]} << 8) |
                                 std::uint64_t{in[i + 4]};
         // Characters in memory order in a little-endian word, one 8-byte store.
-        const std::uint64_t chars = pair_at(g >> 30) | (pair_at(g >> 20) << 16) | (pair_at(g >> 10) << 32) |
-                                    (pair_at(g) << 48);
+        const std::uint64_t chars =
+            pair_at(g >> 30) | (pair_at(g >> 20) << 16) | (pair_at(g >> 10) << 32) | (pair_at(g) << 48);
         if constexpr (std::endian::native == std::endian::little) {
             std::memcpy(dst, &chars, 8);
         } else {
@@ -132,8 +132,8 @@ Result<std::vector<std::uint8_t>> Base32HexLowerNoPad::decode(std::string_view t
         const std::uint16_t a = pair_value[p[0] | (p[1] << 8)], b = pair_value[p[2] | (p[3] << 8)];
         const std::uint16_t c = pair_value[p[4] | (p[5] << 8)], d = pair_value[p[6] | (p[7] << 8)];
         bad_pairs |= a | b | c | d;
-        const std::uint64_t x = (std::uint64_t{a} << 30) | (std::uint64_t{b} << 20) | (std::uint64_t{c} << 10) |
-                                std::uint64_t{d};
+        const std::uint64_t x =
+            (std::uint64_t{a} << 30) | (std::uint64_t{b} << 20) | (std::uint64_t{c} << 10) | std::uint64_t{d};
         dst[0] = static_cast<std::uint8_t>(x >> 32);
         dst[1] = static_cast<std::uint8_t>(x >> 24);
         dst[2] = static_cast<std::uint8_t>(x >> 16);

@@ -63,55 +63,56 @@ constexpr std::array<std::uint8_t, 32> kRot8Bytes = make_rot_bytes(8);
 // The body shared by both widths. V is the lane vector type, L its lane
 // count, ROT16/ROT8/ROT12/ROT7 rotate a V left by that many bits, and SHUF
 // is a two-operand lane shuffle with a mask of type V.
+// clang-format off: one quarter round, four steps to a line
 #define MIVO_WIDE_QR(a, b, c, d)        \
     a += b; d ^= a; d = MIVO_ROT16(d);  \
     c += d; b ^= c; b = MIVO_ROT12(b);  \
     a += b; d ^= a; d = MIVO_ROT8(d);   \
     c += d; b ^= c; b = MIVO_ROT7(b)
+// clang-format on
 
-#define MIVO_WIDE_BODY(V, L, MASKS)                                                                         \
-    V in[16];                                                                                               \
-    for (int w = 0; w < 4; ++w) in[w] = V{} + kChaChaConstants[w];                                          \
-    for (int w = 0; w < 8; ++w) in[4 + w] = V{} + key[static_cast<std::size_t>(w)];                         \
-    for (std::size_t k = 0; k < (L); ++k) {                                                                 \
-        const std::uint64_t c = counter + k;                                                                \
-        in[12][k] = static_cast<std::uint32_t>(c);                                                          \
-        in[13][k] = static_cast<std::uint32_t>(c >> 32);                                                    \
-    }                                                                                                       \
-    in[14] = V{};                                                                                           \
-    in[15] = V{};                                                                                           \
-    V x0 = in[0], x1 = in[1], x2 = in[2], x3 = in[3], x4 = in[4], x5 = in[5], x6 = in[6], x7 = in[7];       \
-    V x8 = in[8], x9 = in[9], x10 = in[10], x11 = in[11], x12 = in[12], x13 = in[13], x14 = in[14],         \
-      x15 = in[15];                                                                                         \
-    for (int round = 0; round < 10; ++round) {                                                              \
-        MIVO_WIDE_QR(x0, x4, x8, x12);                                                                      \
-        MIVO_WIDE_QR(x1, x5, x9, x13);                                                                      \
-        MIVO_WIDE_QR(x2, x6, x10, x14);                                                                     \
-        MIVO_WIDE_QR(x3, x7, x11, x15);                                                                     \
-        MIVO_WIDE_QR(x0, x5, x10, x15);                                                                     \
-        MIVO_WIDE_QR(x1, x6, x11, x12);                                                                     \
-        MIVO_WIDE_QR(x2, x7, x8, x13);                                                                      \
-        MIVO_WIDE_QR(x3, x4, x9, x14);                                                                      \
-    }                                                                                                       \
-    V x[16] = {x0 + in[0],   x1 + in[1],   x2 + in[2],   x3 + in[3],   x4 + in[4],   x5 + in[5],            \
-               x6 + in[6],   x7 + in[7],   x8 + in[8],   x9 + in[9],   x10 + in[10], x11 + in[11],          \
-               x12 + in[12], x13 + in[13], x14 + in[14], x15 + in[15]};                                     \
-    for (std::size_t g = 0; g < 16 / (L); ++g) {                                                            \
-        V* r = x + g * (L);                                                                                 \
-        for (std::size_t s = (L) / 2; s > 0; s /= 2) {                                                      \
-            const auto bit = static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(s)));             \
-            V lo, hi;                                                                                       \
-            std::memcpy(&lo, MASKS.lo[bit], sizeof lo);                                                     \
-            std::memcpy(&hi, MASKS.hi[bit], sizeof hi);                                                     \
-            for (std::size_t i = 0; i < (L); ++i) {                                                         \
-                if (i & s) continue;                                                                        \
-                const V a = r[i];                                                                           \
-                const V b = r[i + s];                                                                       \
-                r[i] = MIVO_SHUFFLE2(a, b, lo);                                                             \
-                r[i + s] = MIVO_SHUFFLE2(a, b, hi);                                                         \
-            }                                                                                               \
-        }                                                                                                   \
-        for (std::size_t b = 0; b < (L); ++b) std::memcpy(out + 16 * b + g * (L), &r[b], sizeof(V));       \
+#define MIVO_WIDE_BODY(V, L, MASKS)                                                                               \
+    V in[16];                                                                                                     \
+    for (int w = 0; w < 4; ++w) in[w] = V{} + kChaChaConstants[w];                                                \
+    for (int w = 0; w < 8; ++w) in[4 + w] = V{} + key[static_cast<std::size_t>(w)];                               \
+    for (std::size_t k = 0; k < (L); ++k) {                                                                       \
+        const std::uint64_t c = counter + k;                                                                      \
+        in[12][k] = static_cast<std::uint32_t>(c);                                                                \
+        in[13][k] = static_cast<std::uint32_t>(c >> 32);                                                          \
+    }                                                                                                             \
+    in[14] = V{};                                                                                                 \
+    in[15] = V{};                                                                                                 \
+    V x0 = in[0], x1 = in[1], x2 = in[2], x3 = in[3], x4 = in[4], x5 = in[5], x6 = in[6], x7 = in[7];             \
+    V x8 = in[8], x9 = in[9], x10 = in[10], x11 = in[11], x12 = in[12], x13 = in[13], x14 = in[14], x15 = in[15]; \
+    for (int round = 0; round < 10; ++round) {                                                                    \
+        MIVO_WIDE_QR(x0, x4, x8, x12);                                                                            \
+        MIVO_WIDE_QR(x1, x5, x9, x13);                                                                            \
+        MIVO_WIDE_QR(x2, x6, x10, x14);                                                                           \
+        MIVO_WIDE_QR(x3, x7, x11, x15);                                                                           \
+        MIVO_WIDE_QR(x0, x5, x10, x15);                                                                           \
+        MIVO_WIDE_QR(x1, x6, x11, x12);                                                                           \
+        MIVO_WIDE_QR(x2, x7, x8, x13);                                                                            \
+        MIVO_WIDE_QR(x3, x4, x9, x14);                                                                            \
+    }                                                                                                             \
+    V x[16] = {x0 + in[0],   x1 + in[1],   x2 + in[2],   x3 + in[3],  x4 + in[4],   x5 + in[5],                   \
+               x6 + in[6],   x7 + in[7],   x8 + in[8],   x9 + in[9],  x10 + in[10], x11 + in[11],                 \
+               x12 + in[12], x13 + in[13], x14 + in[14], x15 + in[15]};                                           \
+    for (std::size_t g = 0; g < 16 / (L); ++g) {                                                                  \
+        V* r = x + g * (L);                                                                                       \
+        for (std::size_t s = (L) / 2; s > 0; s /= 2) {                                                            \
+            const auto bit = static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(s)));                   \
+            V lo, hi;                                                                                             \
+            std::memcpy(&lo, MASKS.lo[bit], sizeof lo);                                                           \
+            std::memcpy(&hi, MASKS.hi[bit], sizeof hi);                                                           \
+            for (std::size_t i = 0; i < (L); ++i) {                                                               \
+                if (i & s) continue;                                                                              \
+                const V a = r[i];                                                                                 \
+                const V b = r[i + s];                                                                             \
+                r[i] = MIVO_SHUFFLE2(a, b, lo);                                                                   \
+                r[i + s] = MIVO_SHUFFLE2(a, b, hi);                                                               \
+            }                                                                                                     \
+        }                                                                                                         \
+        for (std::size_t b = 0; b < (L); ++b) std::memcpy(out + 16 * b + g * (L), &r[b], sizeof(V));              \
     }
 
 typedef std::uint32_t u32x8 __attribute__((vector_size(32)));
@@ -160,9 +161,8 @@ typedef std::uint32_t u32x16 __attribute__((vector_size(64)));
 #undef MIVO_ROT7
 }
 
-[[gnu::target("avx512f")]] void sixteen_blocks_avx512(const ChaChaKey& key, std::uint64_t counter,
-                                                      std::uint32_t* out) {
-    // Plain rotations: the compiler turns them into single rotate instructions.
+[[gnu::target("avx512f")]] void sixteen_blocks_avx512(const ChaChaKey& key, std::uint64_t counter, std::uint32_t* out){
+// Plain rotations: the compiler turns them into single rotate instructions.
 #define MIVO_ROT16(v) (((v) << 16) | ((v) >> 16))
 #define MIVO_ROT8(v) (((v) << 8) | ((v) >> 24))
 #define MIVO_ROT12(v) (((v) << 12) | ((v) >> 20))

@@ -30,12 +30,10 @@ DotKernel dot_best_kernel() {
     return best;
 }
 
-bool dot_kernel_available(DotKernel kernel) {
-    return static_cast<int>(kernel) <= static_cast<int>(dot_best_kernel());
-}
+bool dot_kernel_available(DotKernel kernel) { return static_cast<int>(kernel) <= static_cast<int>(dot_best_kernel()); }
 
-void dot_rows_with(DotKernel kernel, const float* table, std::size_t stride, std::size_t rows,
-                   std::span<const float> v, float start, float* out) {
+void dot_rows_with(DotKernel kernel, const float* table, std::size_t stride, std::size_t rows, std::span<const float> v,
+                   float start, float* out) {
 #if MIVO_DOT_ROWS_X86
     switch (kernel) {
         case DotKernel::Lanes16: return dot_rows_avx512(table, stride, rows, v.data(), v.size(), start, out);

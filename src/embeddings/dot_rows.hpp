@@ -28,7 +28,7 @@ bool dot_kernel_available(DotKernel kernel);
 // sequential dot product of v with row r, the accumulator starting at
 // `start`. Reads table[j * stride + r] for j < v.size(). The kernel must be
 // available.
-void dot_rows_with(DotKernel kernel, const float* table, std::size_t stride, std::size_t rows,
-                   std::span<const float> v, float start, float* out);
+void dot_rows_with(DotKernel kernel, const float* table, std::size_t stride, std::size_t rows, std::span<const float> v,
+                   float start, float* out);
 
 }  // namespace mivo::embeddings

@@ -17,9 +17,7 @@ namespace {
 constexpr std::size_t kMinDims = 64;
 constexpr std::size_t kMaxDims = 2048;
 
-bool is_finite_bits(float v) {
-    return (std::bit_cast<std::uint32_t>(v) & 0x7FFFFFFFu) < 0x7F800000u;
-}
+bool is_finite_bits(float v) { return (std::bit_cast<std::uint32_t>(v) & 0x7FFFFFFFu) < 0x7F800000u; }
 
 // Scale to unit length in f32: a sequential sum of squares from -0.0, its
 // correctly rounded square root, one division per value. An all-zero vector
@@ -37,8 +35,7 @@ Result<std::vector<float>> stored_values(std::vector<float> values, const Encodi
     const auto d = static_cast<std::uint64_t>(values.size());
     const std::uint16_t t = fv.mode.target;
     switch (fv.mode.kind) {
-        case ModeKind::Preserve:
-            return values;
+        case ModeKind::Preserve: return values;
         case ModeKind::Reduce:
             if (t == 0) return fail(MivoError::invalid_dimension(0, 1, d));
             if (t >= d)
@@ -79,8 +76,8 @@ std::vector<std::uint8_t> short_header(std::uint8_t profile) {
 
 template <class Curve>
 Result<std::vector<std::uint8_t>> curve_identifier(const std::vector<float>& unit, const Curve& curve,
-                                                                  std::uint8_t profile,
-                                                                  Result<u128> (*code_of)(const QuantizedCoords&)) {
+                                                   std::uint8_t profile,
+                                                   Result<u128> (*code_of)(const QuantizedCoords&)) {
     if (curve.transform_id) return fail(MivoError::transform_not_found(*curve.transform_id));
     auto coords = QuantizedCoords::from_embedding(unit, curve.count, curve.bits);
     if (!coords) return fail(coords.error());

@@ -38,30 +38,19 @@ std::string MivoError::display() const {
         case ErrorKind::InvalidDimension:
             return "Invalid dimension: got " + to_string(got_) + ", expected range (" + to_string(low_) + ", " +
                    to_string(high_) + ")";
-        case ErrorKind::InvalidEmbeddingValue:
-            return "Invalid embedding value (NaN or Inf detected)";
-        case ErrorKind::InvalidEncoding:
-            return "Invalid base32hex encoding";
-        case ErrorKind::InvalidHeader:
-            return "Invalid ID header";
-        case ErrorKind::HammingRadiusTooLarge:
-            return "Hamming radius too large: " + to_string(got_) + " (max 3)";
-        case ErrorKind::ProfileMismatch:
-            return "Profile mismatch: expected " + detail_ + ", got " + other_;
-        case ErrorKind::TransformNotFound:
-            return "Transform not found: ID " + to_string(got_);
-        case ErrorKind::DecodingNotSupported:
-            return "Decoding not supported for this profile type";
-        case ErrorKind::InvalidPrecision:
-            return "Invalid precision: " + detail_;
-        case ErrorKind::ProjectionError:
-            return "Projection error: " + detail_;
+        case ErrorKind::InvalidEmbeddingValue: return "Invalid embedding value (NaN or Inf detected)";
+        case ErrorKind::InvalidEncoding: return "Invalid base32hex encoding";
+        case ErrorKind::InvalidHeader: return "Invalid ID header";
+        case ErrorKind::HammingRadiusTooLarge: return "Hamming radius too large: " + to_string(got_) + " (max 3)";
+        case ErrorKind::ProfileMismatch: return "Profile mismatch: expected " + detail_ + ", got " + other_;
+        case ErrorKind::TransformNotFound: return "Transform not found: ID " + to_string(got_);
+        case ErrorKind::DecodingNotSupported: return "Decoding not supported for this profile type";
+        case ErrorKind::InvalidPrecision: return "Invalid precision: " + detail_;
+        case ErrorKind::ProjectionError: return "Projection error: " + detail_;
         case ErrorKind::InsufficientData:
             return "Insufficient data: expected " + to_string(low_) + " bytes, got " + to_string(got_);
-        case ErrorKind::InvalidMetadata:
-            return "Invalid metadata in header: " + detail_;
-        case ErrorKind::Internal:
-            return detail_;
+        case ErrorKind::InvalidMetadata: return "Invalid metadata in header: " + detail_;
+        case ErrorKind::Internal: return detail_;
     }
     return {};
 }

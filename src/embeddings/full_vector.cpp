@@ -37,7 +37,8 @@ void put_min_max(std::vector<std::uint8_t>& out, float min, float max) {
 // ------------------------------------------------------------- quantiser
 
 Result<QuantizedValues> quantize_values(std::span<const float> values, std::uint8_t bits) {
-    if (bits == 0 || bits > 32) return fail(MivoError::invalid_precision("Bits must be 1-32, got " + std::to_string(bits)));
+    if (bits == 0 || bits > 32)
+        return fail(MivoError::invalid_precision("Bits must be 1-32, got " + std::to_string(bits)));
     QuantizedValues out;
     if (values.empty()) return out;
 
@@ -194,8 +195,7 @@ Result<void> write_bits(std::span<const float> values, std::uint8_t bits, std::v
     return {};
 }
 
-Result<void> write_payload(std::span<const float> values, const Precision& precision,
-                           std::vector<std::uint8_t>& out) {
+Result<void> write_payload(std::span<const float> values, const Precision& precision, std::vector<std::uint8_t>& out) {
     switch (precision.kind) {
         case PrecisionKind::Full32: write_full32(values, out); return {};
         case PrecisionKind::Half16: write_half16(values, out); return {};

@@ -57,8 +57,7 @@ void write_half16(std::span<const float> values, std::vector<std::uint8_t>& out)
 Result<void> write_quant8(std::span<const float> values, std::vector<std::uint8_t>& out);
 Result<void> write_bits(std::span<const float> values, std::uint8_t bits, std::vector<std::uint8_t>& out);
 // Dispatches on the precision (Bits with its bit count).
-Result<void> write_payload(std::span<const float> values, const Precision& precision,
-                           std::vector<std::uint8_t>& out);
+Result<void> write_payload(std::span<const float> values, const Precision& precision, std::vector<std::uint8_t>& out);
 
 // Packs codes of `bits` bits (1..32; higher code bits are ignored) most
 // significant bit first, appending ceil(codes.size() * bits / 8) bytes.

@@ -19,8 +19,8 @@ float canonical(float acc) { return std::isnan(acc) ? std::bit_cast<float>(kCano
 
 }  // namespace
 
-Result<std::vector<float>> project_to_lower_dims_streamed(std::span<const float> values,
-                                                          std::uint16_t target_dims, std::uint64_t seed) {
+Result<std::vector<float>> project_to_lower_dims_streamed(std::span<const float> values, std::uint16_t target_dims,
+                                                          std::uint64_t seed) {
     const std::size_t d = values.size();
     const std::size_t t = target_dims;
     if (t > d) return refuse_higher(d, t);

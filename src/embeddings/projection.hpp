@@ -27,8 +27,8 @@ Result<std::vector<float>> project_to_lower_dims(std::span<const float> values, 
 
 // The same, every row drawn from its stream during the call: the reference
 // the table path is checked against.
-Result<std::vector<float>> project_to_lower_dims_streamed(std::span<const float> values,
-                                                          std::uint16_t target_dims, std::uint64_t seed);
+Result<std::vector<float>> project_to_lower_dims_streamed(std::span<const float> values, std::uint16_t target_dims,
+                                                          std::uint64_t seed);
 
 // The pattern every projected NaN is stored as.
 inline constexpr std::uint32_t kCanonicalNanBits = 0x7FC00000u;

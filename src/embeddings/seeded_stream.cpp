@@ -42,12 +42,14 @@ static_assert(kF[ziggurat::kLayers] == 1.0);
 
 constexpr std::uint32_t rotl32(std::uint32_t v, int n) { return (v << n) | (v >> (32 - n)); }
 
+// clang-format off: one quarter round, four steps to a line
 constexpr void quarter_round(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c, std::uint32_t& d) {
     a += b; d ^= a; d = rotl32(d, 16);
     c += d; b ^= c; b = rotl32(b, 12);
     a += b; d ^= a; d = rotl32(d, 8);
     c += d; b ^= c; b = rotl32(b, 7);
 }
+// clang-format on
 
 ChaChaState stream_state(const ChaChaKey& key, std::uint64_t counter) {
     ChaChaState s{};
@@ -82,11 +84,13 @@ inline u32x4 rotl(u32x4 v) {
     }
 }
 
+// clang-format off: one quarter round, four steps to a line
 #define MIVO_VQR(a, b, c, d)  \
     a += b; d ^= a; d = rotl<16>(d); \
     c += d; b ^= c; b = rotl<12>(b); \
     a += b; d ^= a; d = rotl<8>(d);  \
     c += d; b ^= c; b = rotl<7>(b)
+// clang-format on
 
 inline u32x4 splat(std::uint32_t v) { return u32x4{v, v, v, v}; }
 
@@ -278,8 +282,7 @@ SeededStream SeededStream::for_hyperplane(std::uint64_t seed, std::uint8_t h) {
     return SeededStream(hyperplane_key_material(seed, h));
 }
 
-SeededStream SeededStream::for_projection_row(std::uint64_t seed, std::uint16_t d, std::uint16_t t,
-                                              std::uint16_t r) {
+SeededStream SeededStream::for_projection_row(std::uint64_t seed, std::uint16_t d, std::uint16_t t, std::uint16_t r) {
     return SeededStream(projection_row_key_material(seed, d, t, r));
 }
 
@@ -319,7 +322,8 @@ void SeededStream::draw_normals(std::size_t n, Sink&& sink) {
         const std::uint32_t* p = buf_ + pos_;
         std::size_t k = 0;
         for (; k < count; ++k) {
-            const std::uint64_t b = static_cast<std::uint64_t>(p[2 * k]) | (static_cast<std::uint64_t>(p[2 * k + 1]) << 32);
+            const std::uint64_t b =
+                static_cast<std::uint64_t>(p[2 * k]) | (static_cast<std::uint64_t>(p[2 * k + 1]) << 32);
             const unsigned i = static_cast<unsigned>(b & 0xFF);
             const double u = symmetric_uniform(b);
             const double x = u * X[i];

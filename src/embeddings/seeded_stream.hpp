@@ -68,9 +68,7 @@ constexpr double symmetric_uniform(std::uint64_t b) {
 }
 
 // (b >> 11) * 2^-53 in [0, 1).
-constexpr double closed_open_uniform(std::uint64_t b) {
-    return static_cast<double>(b >> 11) * 0x1p-53;
-}
+constexpr double closed_open_uniform(std::uint64_t b) { return static_cast<double>(b >> 11) * 0x1p-53; }
 
 // ((b >> 12) + 0.5) * 2^-52 in (0, 1): the f64 in [1, 2) with mantissa
 // b >> 12, minus (1 - 2^-53).
@@ -128,7 +126,8 @@ public:
     // at keystream bytes 8k .. 8k+7.
     std::uint64_t next_u64() {
         if (pos_ == end_) refill(kChaChaBlocksPerRefill);
-        const std::uint64_t v = static_cast<std::uint64_t>(buf_[pos_]) | (static_cast<std::uint64_t>(buf_[pos_ + 1]) << 32);
+        const std::uint64_t v =
+            static_cast<std::uint64_t>(buf_[pos_]) | (static_cast<std::uint64_t>(buf_[pos_ + 1]) << 32);
         pos_ += 2;
         return v;
     }

@@ -136,8 +136,7 @@ struct QuantizedCoords {
     // rounded half away from zero. InvalidDimension for a count outside 1..32,
     // a bit width outside 1..16, or a count above the vector length, in that
     // order.
-    static Result<QuantizedCoords> from_embedding(std::span<const float> values, std::uint8_t count,
-                                                  std::uint8_t bits);
+    static Result<QuantizedCoords> from_embedding(std::span<const float> values, std::uint8_t count, std::uint8_t bits);
 
     friend bool operator==(const QuantizedCoords&, const QuantizedCoords&) = default;
 };

@@ -29,5 +29,4 @@ u128 simhash_128_streamed(std::span<const float> embedding, std::uint64_t seed);
 // (seed, h) rounded to f32, every product and every sum rounded to f32.
 float simhash_hyperplane_dot(std::span<const float> embedding, std::uint64_t seed, std::uint8_t h);
 
-
 }  // namespace mivo::embeddings

@@ -47,7 +47,8 @@ EncodingProfile compression_ladder(std::uint16_t d, double retention_pct) {
     const std::uint16_t d32 = saturate_u16(std::round(budget * 0.03125f));
     if (d32 >= d) return lossless();
     if (d32 >= quarter)
-        return full_vector(Precision::full32(), DimensionMode::reduce(std::max<std::uint16_t>(d32, 1)), kSeedCompressed);
+        return full_vector(Precision::full32(), DimensionMode::reduce(std::max<std::uint16_t>(d32, 1)),
+                           kSeedCompressed);
     const std::uint16_t d16 = saturate_u16(std::round(budget * 0.0625f));
     if (d16 >= quarter)
         return full_vector(Precision::half16(), d16 < d ? DimensionMode::reduce(d16) : DimensionMode::preserve(),
@@ -69,7 +70,7 @@ EncodingProfile length_budget(std::uint16_t d, std::uint64_t max_chars) {
         Precision precision;
         std::uint64_t bits;
     };
-    const Candidate candidates[] = {{Precision::full32(), 32}, {Precision::half16(), 16}, {Precision::quant8(), 8},
+    const Candidate candidates[] = {{Precision::full32(), 32},  {Precision::half16(), 16},  {Precision::quant8(), 8},
                                     {Precision::bits_of(4), 4}, {Precision::bits_of(2), 2}, {Precision::bits_of(1), 1}};
     for (const Candidate& c : candidates) {
         const std::uint64_t k = budget / c.bits;
@@ -93,7 +94,8 @@ emb::Result<std::uint32_t> mini128_distance(std::string_view a, std::string_view
         bytes[i] = std::move(*decoded);
     }
     for (const auto& id : bytes)
-        if (id.size() < 2 || (id[0] & 0x0F) == emb::kProfileFullVector) return emb::fail(emb::MivoError::invalid_header());
+        if (id.size() < 2 || (id[0] & 0x0F) == emb::kProfileFullVector)
+            return emb::fail(emb::MivoError::invalid_header());
     for (const auto& id : bytes) {
         const unsigned code = id[0] & 0x0F;
         if (code != emb::kProfileMini128) {

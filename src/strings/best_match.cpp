@@ -145,11 +145,11 @@ double best_match(std::string_view a, std::string_view b) {
 
 struct QueryScorer::State {
     std::string_view query;
-    std::vector<char32_t> q;          // the query in scalar values
-    std::vector<char32_t> cand;       // the current candidate, reused
-    bool short_query = false;         // 1 to 64 scalar values
+    std::vector<char32_t> q;                                  // the query in scalar values
+    std::vector<char32_t> cand;                               // the current candidate, reused
+    bool short_query = false;                                 // 1 to 64 scalar values
     std::unique_ptr<PatternMasks<CodePointIds>> query_masks;  // for the edit distance
-    PositionMasks cand_masks;         // for the Jaro matching
+    PositionMasks cand_masks;                                 // for the Jaro matching
     CharCounts counts;
 
     // The edit distance between the query and cand[0..n) by bit vectors over
@@ -189,7 +189,8 @@ struct QueryScorer::State {
         if (matches == 0) return 0.0;
         std::uint32_t t = 0;
         while (fa) {
-            t += q[static_cast<std::size_t>(std::countr_zero(fa))] != cand[static_cast<std::size_t>(std::countr_zero(fb))];
+            t += q[static_cast<std::size_t>(std::countr_zero(fa))] !=
+                 cand[static_cast<std::size_t>(std::countr_zero(fb))];
             fa &= fa - 1;
             fb &= fb - 1;
         }
@@ -236,7 +237,8 @@ struct QueryScorer::State {
         }
         const std::size_t longest = std::max(m, n);
         const double kd = static_cast<double>(k);
-        const double norm = 1.0 - static_cast<double>(longest - k) * (longest < 256 ? reciprocals[longest] : 1.0 / static_cast<double>(longest));
+        const double norm = 1.0 - static_cast<double>(longest - k) *
+                                      (longest < 256 ? reciprocals[longest] : 1.0 / static_cast<double>(longest));
         const double inv_m = m < 256 ? reciprocals[m] : 1.0 / static_cast<double>(m);
         const double jaro_bound = k == 0 ? 0.0 : (kd * reciprocals[n] + kd * inv_m + 1.0) * (1.0 / 3.0);
         return larger(norm, winkler_boost(jaro_bound, l));
@@ -306,8 +308,7 @@ struct QueryScorer::State {
         const std::size_t longest = std::max(m, n);
         const std::uint64_t d = distance(n);
         const double norm = 1.0 - static_cast<double>(d) / static_cast<double>(longest);
-        const double jaro_score =
-            short_query && n <= 64 ? jaro_bits(n) : jaro_decoded(q.data(), m, cand.data(), n);
+        const double jaro_score = short_query && n <= 64 ? jaro_bits(n) : jaro_decoded(q.data(), m, cand.data(), n);
         return larger(norm, winkler_boost(jaro_score, l));
     }
 };

@@ -43,18 +43,21 @@ public:
         if constexpr (sizeof(Char) == 1) {
             const __m128i v = _mm_set1_epi8(static_cast<char>(c));
             for (int g = 0; g < Groups; ++g)
-                mask |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(regs_[g], v))))
-                        << (16 * g);
+                mask |=
+                    static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(regs_[g], v))))
+                    << (16 * g);
         } else if constexpr (sizeof(Char) == 2) {
             const __m128i v = _mm_set1_epi16(static_cast<short>(c));
             for (int g = 0; g < Groups; ++g) {
-                const __m128i e = _mm_packs_epi16(_mm_cmpeq_epi16(regs_[2 * g], v), _mm_cmpeq_epi16(regs_[2 * g + 1], v));
+                const __m128i e =
+                    _mm_packs_epi16(_mm_cmpeq_epi16(regs_[2 * g], v), _mm_cmpeq_epi16(regs_[2 * g + 1], v));
                 mask |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(e))) << (16 * g);
             }
         } else {
             const __m128i v = _mm_set1_epi32(static_cast<int>(c));
             for (int g = 0; g < Groups; ++g) {
-                const __m128i lo = _mm_packs_epi32(_mm_cmpeq_epi32(regs_[4 * g], v), _mm_cmpeq_epi32(regs_[4 * g + 1], v));
+                const __m128i lo =
+                    _mm_packs_epi32(_mm_cmpeq_epi32(regs_[4 * g], v), _mm_cmpeq_epi32(regs_[4 * g + 1], v));
                 const __m128i hi =
                     _mm_packs_epi32(_mm_cmpeq_epi32(regs_[4 * g + 2], v), _mm_cmpeq_epi32(regs_[4 * g + 3], v));
                 mask |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(lo, hi))))

@@ -54,9 +54,8 @@ std::uint64_t distance(const Char* a, std::size_t m, const Char* b, std::size_t 
 // Two strings as the stored code units of Python str objects.
 template <bool Osa>
 std::uint64_t distance(FixedWidthText a, FixedWidthText b) {
-    return with_code_units(a, b, [](const auto* x, std::size_t m, const auto* y, std::size_t n) {
-        return distance<Osa>(x, m, y, n);
-    });
+    return with_code_units(
+        a, b, [](const auto* x, std::size_t m, const auto* y, std::size_t n) { return distance<Osa>(x, m, y, n); });
 }
 
 inline bool has_four_byte_sequence(std::string_view s) {

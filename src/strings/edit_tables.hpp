@@ -21,7 +21,8 @@ std::uint64_t levenshtein(const Char* a, std::size_t m, const Char* b, std::size
     for (std::size_t i = 1; i <= n; ++i) {
         const Char y = b[i - 1];
         c[0] = i;
-        for (std::size_t j = 1; j <= m; ++j) c[j] = std::min({p[j - 1] + (a[j - 1] == y ? 0 : 1), p[j] + 1, c[j - 1] + 1});
+        for (std::size_t j = 1; j <= m; ++j)
+            c[j] = std::min({p[j - 1] + (a[j - 1] == y ? 0 : 1), p[j] + 1, c[j - 1] + 1});
         std::swap(p, c);
     }
     return p[m];

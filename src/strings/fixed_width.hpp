@@ -22,7 +22,8 @@ template <class F>
 auto with_code_units(FixedWidthText a, FixedWidthText b, F&& f) {
     if (a.width == b.width) {
         if (a.width == 1)
-            return f(static_cast<const unsigned char*>(a.data), a.size, static_cast<const unsigned char*>(b.data), b.size);
+            return f(static_cast<const unsigned char*>(a.data), a.size, static_cast<const unsigned char*>(b.data),
+                     b.size);
         if (a.width == 2)
             return f(static_cast<const char16_t*>(a.data), a.size, static_cast<const char16_t*>(b.data), b.size);
         return f(static_cast<const char32_t*>(a.data), a.size, static_cast<const char32_t*>(b.data), b.size);

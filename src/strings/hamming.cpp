@@ -61,13 +61,12 @@ bool have_avx2() {
 // of lane counters, emptied before a lane could overflow.
 template <int Bytes>
 [[gnu::target("avx2")]] std::uint64_t equal_units_avx2(const unsigned char* a, const unsigned char* b, std::size_t n,
-                                                        std::size_t& k) {
+                                                       std::size_t& k) {
     constexpr std::size_t lanes = 32 / Bytes;
     constexpr std::size_t max_rounds = Bytes == 1 ? 63 : Bytes == 2 ? 8191 : (std::size_t{1} << 29);
     std::uint64_t same = 0;
     while (n - k >= 4 * lanes) {
-        __m256i e[4] = {_mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256(),
-                        _mm256_setzero_si256()};
+        __m256i e[4] = {_mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256()};
         const std::size_t rounds = std::min<std::size_t>((n - k) / (4 * lanes), max_rounds);
         for (std::size_t r = 0; r < rounds; ++r, k += 4 * lanes) {
             for (int q = 0; q < 4; ++q) {
@@ -201,8 +200,8 @@ constexpr std::uint32_t sequence_mask(unsigned lead_high) {
 }
 
 constexpr std::uint32_t kSequenceMasks[16] = {
-    sequence_mask(0),  sequence_mask(1),  sequence_mask(2),  sequence_mask(3),  sequence_mask(4),  sequence_mask(5),
-    sequence_mask(6),  sequence_mask(7),  sequence_mask(8),  sequence_mask(9),  sequence_mask(10), sequence_mask(11),
+    sequence_mask(0),  sequence_mask(1),  sequence_mask(2),  sequence_mask(3), sequence_mask(4),  sequence_mask(5),
+    sequence_mask(6),  sequence_mask(7),  sequence_mask(8),  sequence_mask(9), sequence_mask(10), sequence_mask(11),
     sequence_mask(12), sequence_mask(13), sequence_mask(14), sequence_mask(15)};
 
 // Scalar values that differ between a and b, both n values long: two values
@@ -246,7 +245,8 @@ std::uint64_t differing_units(const void* pa, const void* pb, std::size_t n) {
         auto count = [](__m128i acc, const A* x, const B* y) {
             const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x));
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y));
-            return sizeof(A) == 2 ? _mm_sub_epi16(acc, _mm_cmpeq_epi16(u, v)) : _mm_sub_epi32(acc, _mm_cmpeq_epi32(u, v));
+            return sizeof(A) == 2 ? _mm_sub_epi16(acc, _mm_cmpeq_epi16(u, v))
+                                  : _mm_sub_epi32(acc, _mm_cmpeq_epi32(u, v));
         };
         while (n - k >= 4 * lanes) {
             __m128i e0 = _mm_setzero_si128(), e1 = e0, e2 = e0, e3 = e0;

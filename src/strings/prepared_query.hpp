@@ -145,8 +145,7 @@ template <class Ids>
 class PatternMasks {
 public:
     template <class Char>
-    PatternMasks(const Char* p, std::size_t m)
-        : ids_(m, m <= 64), size_(m), words_((m + 63) / 64) {
+    PatternMasks(const Char* p, std::size_t m) : ids_(m, m <= 64), size_(m), words_((m + 63) / 64) {
         if (words_ == 1) {
             // One pass: the rows of a one-word pattern fit inline.
             std::memset(inline_, 0, Ids::dense_rows(m) * sizeof(std::uint64_t));
