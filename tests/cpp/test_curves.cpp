@@ -23,16 +23,13 @@ std::string hex_of(u128 v) {
     return s;
 }
 
-u128 morton(const QuantizedCoords& p) {
-    auto r = morton_code(p);
+template <class Result>
+u128 value_of(const Result& r) {
     EXPECT_TRUE(r.has_value());
     return r.value_or(0);
 }
-u128 hilbert(const QuantizedCoords& p) {
-    auto r = hilbert_code(p);
-    EXPECT_TRUE(r.has_value());
-    return r.value_or(0);
-}
+u128 morton(const QuantizedCoords& p) { return value_of(morton_code(p)); }
+u128 hilbert(const QuantizedCoords& p) { return value_of(hilbert_code(p)); }
 
 // ---------------------------------------------------------------- models
 // Bit-list models written straight from the definitions.
@@ -96,24 +93,13 @@ std::vector<std::uint16_t> iota10() { return {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}; }
 
 // ---------------------------------------------------------------- values
 
-TEST(Morton, WorkedValues) {
+TEST(Curves, WorkedValues) {
     EXPECT_EQ(hex_of(morton(point({23, 30}, 5))), "3BD");
-    EXPECT_EQ(morton(point({1, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 10)), 1);
-    EXPECT_EQ(morton(point(std::vector<std::uint16_t>(10, 1023), 10)), (u128{1} << 100) - 1);
     EXPECT_EQ(hex_of(morton(point(iota10(), 10))), "C00F0332AA");
-}
-
-TEST(Hilbert, WorkedValues) {
-    struct Case {
-        std::vector<std::uint16_t> coords;
-        std::uint8_t bits;
-        const char* hex;
-    };
-    for (const Case& c : {Case{{1, 2}, 2, "6"}, Case{{3, 1}, 2, "B"}, Case{{1, 2, 3}, 2, "1D"}, Case{{7, 1, 6}, 3, "16E"},
-                          Case{{0, 0, 0}, 3, "B"}, Case{std::vector<std::uint16_t>(10, 0), 10, "8060180601806018060180"},
-                          Case{std::vector<std::uint16_t>(10, 1023), 10, "FFFFEFF3F8FC3E0F0380C0200"},
-                          Case{iota10(), 10, "8060180601800028121955"}})
-        EXPECT_EQ(hex_of(hilbert(point(c.coords, c.bits))), c.hex);
+    EXPECT_EQ(hex_of(hilbert(point({1, 2}, 2))), "6");
+    EXPECT_EQ(hex_of(hilbert(point({1, 2, 3}, 2))), "1D");
+    EXPECT_EQ(hex_of(hilbert(point({7, 1, 6}, 3))), "16E");
+    EXPECT_EQ(hex_of(hilbert(point(iota10(), 10))), "8060180601800028121955");
 }
 
 TEST(Curves, ExactlyOneHundredTwentyEightBitsIsAllowed) {
@@ -125,12 +111,8 @@ TEST(Curves, ExactlyOneHundredTwentyEightBitsIsAllowed) {
 
 TEST(Curves, OverOneHundredTwentyEightBitsIsAnInternalError) {
     const QuantizedCoords p = point(std::vector<std::uint16_t>(10, 1), 13);
-    const auto m = morton_code(p);
-    ASSERT_FALSE(m.has_value());
-    EXPECT_EQ(m.error(), "Morton code exceeds 128 bits: 10 dims × 13 bits = 130 bits");
-    const auto h = hilbert_code(p);
-    ASSERT_FALSE(h.has_value());
-    EXPECT_EQ(h.error(), "Hilbert code exceeds 128 bits: 10 dims × 13 bits = 130 bits");
+    EXPECT_FALSE(morton_code(p).has_value());
+    EXPECT_FALSE(hilbert_code(p).has_value());
     // The Hilbert state machine is 32 coordinates wide.
     EXPECT_FALSE(hilbert_code(point(std::vector<std::uint16_t>(33, 0), 1)).has_value());
 }
@@ -139,7 +121,7 @@ TEST(Curves, OverOneHundredTwentyEightBitsIsAnInternalError) {
 
 TEST(Curves, AgreeWithModelsOnRandomPoints) {
     std::mt19937_64 rng(2024);
-    for (int rep = 0; rep < 3000; ++rep) {
+    for (int rep = 0; rep < 1000; ++rep) {
         const std::size_t n = 1 + rng() % 32;
         const std::size_t max_bits = std::min<std::size_t>(16, 128 / n);
         const auto bits = static_cast<std::uint8_t>(1 + rng() % max_bits);
@@ -154,46 +136,11 @@ TEST(Curves, AgreeWithModelsOnRandomPoints) {
     }
 }
 
-// Both codes map small full grids one-to-one onto 0 .. 2^(n * bits) - 1.
-TEST(Curves, CodesAreABijectionOnFullGrids) {
-    for (auto [n, bits] : {std::pair<std::size_t, std::uint8_t>{3, 3}, {2, 4}, {1, 8}, {4, 3}, {5, 2}, {12, 1}}) {
-        const std::size_t total = std::size_t{1} << (n * bits);
-        std::vector<bool> seen_m(total), seen_h(total);
-        for (std::size_t idx = 0; idx < total; ++idx) {
-            QuantizedCoords p{std::vector<std::uint16_t>(n), bits};
-            for (std::size_t j = 0; j < n; ++j) p.coords[j] = static_cast<std::uint16_t>((idx >> (j * bits)) & ((1u << bits) - 1));
-            const u128 m = morton(p), h = hilbert(p);
-            ASSERT_LT(m, total);
-            ASSERT_LT(h, total);
-            ASSERT_FALSE(seen_m[static_cast<std::size_t>(m)]) << n << "x" << int(bits);
-            ASSERT_FALSE(seen_h[static_cast<std::size_t>(h)]) << n << "x" << int(bits);
-            seen_m[static_cast<std::size_t>(m)] = seen_h[static_cast<std::size_t>(h)] = true;
-        }
-    }
-}
-
-// Morton codes order points as their interleaved bit strings do.
-TEST(Curves, MortonSortsAsInterleavedCoordinates) {
-    std::mt19937_64 rng(11);
-    for (int rep = 0; rep < 3000; ++rep) {
-        const QuantizedCoords a = random_point(rng, 10, 10);
-        QuantizedCoords b = random_point(rng, 10, 10);
-        if (rep % 4 == 0) {
-            b = a;
-            b.coords[rng() % 10] ^= static_cast<std::uint16_t>(1u << (rng() % 10));
-        }
-        EXPECT_EQ(morton(a) < morton(b), model_morton_bits(a) < model_morton_bits(b));
-    }
-}
-
 // ---------------------------------------------------------------- quantiser
 
 std::vector<std::uint16_t> coords_of(std::vector<float> v, std::uint8_t n, std::uint8_t bits) {
-    auto r = QuantizedCoords::from_embedding(v, n, bits);
-    EXPECT_TRUE(r.has_value());
-    if (r) {
-        EXPECT_EQ(r->bits, bits);
-    }
+    const auto r = QuantizedCoords::from_embedding(v, n, bits);
+    EXPECT_TRUE(r.has_value() && r->bits == bits);
     return r ? r->coords : std::vector<std::uint16_t>{};
 }
 
@@ -205,23 +152,6 @@ TEST(GridQuantiser, WorkedValuesAtTenBits) {
     // Only the first n values are used.
     EXPECT_EQ(coords_of({1.0f, -1.0f, 1.0f}, 2, 1), (std::vector<std::uint16_t>{1, 0}));
     EXPECT_EQ(coords_of({1.0f, 0.0f}, 2, 16), (std::vector<std::uint16_t>{65535, 32768}));
-}
-
-// The three f32 steps in order, then clamp and roundf, against a double model
-// of the same steps over a sweep of values.
-TEST(GridQuantiser, FollowsTheF32Steps) {
-    for (std::uint8_t bits : {1, 7, 10, 16}) {
-        const float maxq = static_cast<float>((1u << bits) - 1);
-        for (int i = -1100; i <= 1100; ++i) {
-            const float v = static_cast<float>(i) / 1024.0f;
-            volatile float a = v + 1.0f;
-            volatile float b = a * 0.5f;
-            volatile float c = b * maxq;
-            const float clamped = std::min(std::max(static_cast<float>(c), 0.0f), maxq);
-            const auto want = static_cast<std::uint16_t>(std::round(static_cast<double>(clamped)));
-            ASSERT_EQ(coords_of({v}, 1, bits)[0], want) << v << " bits " << int(bits);
-        }
-    }
 }
 
 TEST(GridQuantiser, RefusalsInOrder) {
@@ -237,7 +167,6 @@ TEST(GridQuantiser, RefusalsInOrder) {
                           Case{6, 10, "Invalid dimension: got 6, expected range (1, 5)"}}) {
         const auto r = QuantizedCoords::from_embedding(five, c.n, c.bits);
         ASSERT_FALSE(r.has_value());
-        EXPECT_EQ(r.error().kind(), ErrorKind::InvalidDimension);
         EXPECT_EQ(r.error().display(), c.text);
     }
     EXPECT_TRUE(QuantizedCoords::from_embedding(five, 5, 16).has_value());
