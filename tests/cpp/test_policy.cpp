@@ -33,10 +33,9 @@ TEST(CompressionLadder, RecordsFor768Values) {
     auto f32 = [](std::uint16_t t) { return full(Precision::full32(), DimensionMode::reduce(t), kSeedCompressed); };
     auto q8 = [](std::uint16_t t) { return full(Precision::quant8(), DimensionMode::reduce(t), kSeedCompressed); };
     const Row rows[] = {
-        {1.0, lossless()},  {0.99, f32(760)}, {0.5, f32(384)}, {0.4, f32(307)},  {0.25, f32(192)},
+        {1.0, lossless()}, {0.99, f32(760)}, {0.25, f32(192)},
         {0.2, full(Precision::half16(), DimensionMode::reduce(307), kSeedCompressed)},
-        {0.1, q8(307)},     {0.01, q8(31)},   {0.0, q8(31)},   {-inf, q8(31)},   {nan, q8(1)},
-        {inf, lossless()},  {2.0, lossless()},
+        {0.1, q8(307)},    {0.0, q8(31)},    {-inf, q8(31)}, {nan, q8(1)}, {inf, lossless()},
     };
     for (const Row& r : rows) EXPECT_EQ(compression_ladder(768, r.in), r.want) << r.in;
     // Small embeddings keep at least one value; the 32-bit step starts at a
