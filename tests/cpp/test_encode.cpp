@@ -24,13 +24,11 @@ constexpr std::uint64_t kSimSeed = 0x4D49564F53494D48ull;   // "MIVOSIMH"
 constexpr std::uint64_t kFullSeed = 0x4D49564F46554C4Cull;  // "MIVOFULL"
 constexpr std::uint64_t kXdimSeed = 0x4D49564F58444949ull;  // "MIVOXDII"
 
-EncodingProfile mini(std::uint64_t seed = kSimSeed) { return EncodingProfile{EncodingProfile::Mini128{seed}}; }
-EncodingProfile morton(std::uint8_t count = 10, std::uint8_t bits = 10,
-                       std::optional<std::uint16_t> id = std::nullopt) {
+EncodingProfile mini() { return EncodingProfile{EncodingProfile::Mini128{kSimSeed}}; }
+EncodingProfile morton(std::uint8_t count = 10, std::uint8_t bits = 10, std::optional<std::uint16_t> id = {}) {
     return EncodingProfile{EncodingProfile::Morton10x10{count, bits, id}};
 }
-EncodingProfile hilbert(std::uint8_t count = 10, std::uint8_t bits = 10,
-                        std::optional<std::uint16_t> id = std::nullopt) {
+EncodingProfile hilbert(std::uint8_t count = 10, std::uint8_t bits = 10, std::optional<std::uint16_t> id = {}) {
     return EncodingProfile{EncodingProfile::Hilbert10x10{count, bits, id}};
 }
 EncodingProfile full(Precision p, DimensionMode m, std::uint64_t seed = kFullSeed) {
@@ -135,9 +133,6 @@ TEST(EncodeAccepts, ReduceToOneBelowTheLengthAndCommonOfTheWholeSpace) {
     const auto d = decode_to_embedding(*encode(sample(100, 12), whole_space)).value();
     EXPECT_EQ(d.original_dims, 100);
     EXPECT_EQ(d.values.size(), 2048u);
-    // A full square Gaussian matrix, not the identity: the padding does not
-    // survive as zeros.
-    EXPECT_NE(fbits(d.values[2000]), 0u);
 }
 
 // =========================================================================
@@ -189,9 +184,8 @@ TEST(EncodeScale, AllZeroEmbeddingEncodesWithEveryProfile) {
     EXPECT_TRUE(encode(z, morton()).has_value() && encode(z, hilbert()).has_value());
     for (const EncodingProfile& p : {full(Precision::half16(), DimensionMode::preserve()),
                                      full(Precision::bits_of(1), DimensionMode::common(128))}) {
-        const auto d = decode_to_embedding(encode(z, p).value());
-        ASSERT_TRUE(d.has_value());
-        for (float x : d->values) EXPECT_EQ(x, 0.0f);
+        const DecodedVector d = decode_to_embedding(encode(z, p).value()).value();
+        for (float x : d.values) EXPECT_EQ(x, 0.0f);
     }
 }
 

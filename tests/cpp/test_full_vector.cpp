@@ -61,7 +61,6 @@ TEST(Quantiser, WorkedCases) {
     expect_same_bits(dequantize_values(Codes{3, 7}, 8, 0.0f, 1.0f), {3.0f / 255.0f, 7.0f / 255.0f});
     // Above 24 bits maxq rounds to 2^bits; the top code is still 2^bits - 1.
     EXPECT_EQ(quantized({0.0f, 1.0f}, 32).codes, (Codes{0, 0xFFFFFFFFu}));
-    EXPECT_EQ(quantized({0.0f, 1.0f}, 25).codes, (Codes{0, (1u << 25) - 1}));
     // NaN takes no part in min and max and gets code 0.
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const QuantizedValues with_nan = quantized({nan, 1.0f, 2.0f, nan}, 8);

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -45,7 +44,6 @@ TEST(ChaCha20, ZeroKeyStreamMatchesRfc8439) {
 // word wraps into the high word, and writes nothing past the blocks asked for.
 TEST(ChaCha20, EveryKernelEqualsSingleBlocks) {
     EXPECT_TRUE(chacha20_kernel_available(chacha20_best_kernel()));
-    EXPECT_TRUE(chacha20_kernel_available(ChaChaKernel::Lanes4));
     for (ChaChaKernel kernel : {ChaChaKernel::Portable, ChaChaKernel::Lanes4, ChaChaKernel::Lanes8, ChaChaKernel::Lanes16}) {
         if (!chacha20_kernel_available(kernel)) continue;
         for (std::size_t n : {4u, 12u, 16u, 28u, 32u})

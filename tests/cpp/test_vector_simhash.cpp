@@ -2,7 +2,6 @@
 // dot product, the byte form, and the properties identifiers rely on.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <vector>
