@@ -1,14 +1,11 @@
 // The encode driver: order of checks and their messages, exact identifiers,
-// identifier sizes per profile, header fields, and an independent model of the
-// unit-length scaling and the Mini128 payload.
+// identifier sizes per profile, header fields, and the f32 discipline of the
+// unit-length scaling against plausible alternatives.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <ostream>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -27,13 +24,11 @@ constexpr std::uint64_t kSimSeed = 0x4D49564F53494D48ull;   // "MIVOSIMH"
 constexpr std::uint64_t kFullSeed = 0x4D49564F46554C4Cull;  // "MIVOFULL"
 constexpr std::uint64_t kXdimSeed = 0x4D49564F58444949ull;  // "MIVOXDII"
 
-EncodingProfile mini(std::uint64_t seed = kSimSeed) { return EncodingProfile{EncodingProfile::Mini128{seed}}; }
-EncodingProfile morton(std::uint8_t count = 10, std::uint8_t bits = 10,
-                       std::optional<std::uint16_t> id = std::nullopt) {
+EncodingProfile mini() { return EncodingProfile{EncodingProfile::Mini128{kSimSeed}}; }
+EncodingProfile morton(std::uint8_t count = 10, std::uint8_t bits = 10, std::optional<std::uint16_t> id = {}) {
     return EncodingProfile{EncodingProfile::Morton10x10{count, bits, id}};
 }
-EncodingProfile hilbert(std::uint8_t count = 10, std::uint8_t bits = 10,
-                        std::optional<std::uint16_t> id = std::nullopt) {
+EncodingProfile hilbert(std::uint8_t count = 10, std::uint8_t bits = 10, std::optional<std::uint16_t> id = {}) {
     return EncodingProfile{EncodingProfile::Hilbert10x10{count, bits, id}};
 }
 EncodingProfile full(Precision p, DimensionMode m, std::uint64_t seed = kFullSeed) {
@@ -61,26 +56,11 @@ Bytes encode_bytes(std::span<const float> v, const EncodingProfile& p) {
     return r ? decode_text(*r).value_or(Bytes{}) : Bytes{};
 }
 
-Bytes payload_of(const Bytes& id, std::size_t header_len) {
-    return id.size() < header_len ? Bytes{} : Bytes(id.begin() + static_cast<std::ptrdiff_t>(header_len), id.end());
-}
-
-std::size_t text_len(std::size_t nbytes) { return (nbytes * 8 + 4) / 5; }
-
 // =========================================================================
 // Failure table, in checking order: each row breaks one or more conditions
 // and must report the earliest.
 
-struct FailureRow {
-    std::string name;
-    Floats embedding;
-    EncodingProfile profile;
-    std::string want;  // display text, or "internal: " + message
-};
-
-void PrintTo(const FailureRow& r, std::ostream* os) { *os << r.name; }
-
-std::vector<FailureRow> failure_rows() {
+TEST(EncodeFailure, ReportsTheFirstBrokenCondition) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
     const Floats v768 = sample(768, 1);
@@ -89,17 +69,19 @@ std::vector<FailureRow> failure_rows() {
     const std::string nan_text = "Invalid embedding value (NaN or Inf detected)";
     const std::string range = ", expected range (64, 2048)";
     const EncodingProfile bad_record = full(Precision::bits_of(0), DimensionMode::reduce(0));
-    return {
-        // The length first (a NaN and a broken record included), as the
-        // vector's true length.
+    const struct {
+        const char* name;
+        Floats embedding;
+        EncodingProfile profile;
+        std::string want;  // display text, or "internal: " + message
+    } rows[] = {
+        // The length first, as the vector's true length (a NaN and a broken
+        // record included).
         {"Length0", sample(0, 3), mini(), dims + "0" + range},
-        {"Length63", sample(63, 3), morton(), dims + "63" + range},
         {"Length2049", sample(2049, 3), lossless(), dims + "2049" + range},
         {"Length65600", Floats(65600, 0.0f), lossless(), dims + "65600" + range},
         {"Length50WithNanAndBadRecord", with_value_at(sample(50, 5), 7, nan), bad_record, dims + "50" + range},
         // Then non-finite values anywhere, before any record check.
-        {"NanFirst", with_value_at(v768, 0, nan), mini(), nan_text},
-        {"SignalingNan", with_value_at(v768, 383, from_bits(0x7F800001u)), hilbert(10, 10, 7), nan_text},
         {"NegativeNanLast", with_value_at(v768, 767, from_bits(0xFFFFFFFFu)), lossless(), nan_text},
         {"InfinityBeforeRecord", with_value_at(v768, 5, -inf), bad_record, nan_text},
         // Then the bit count of Bits, before the dimension mode.
@@ -107,40 +89,28 @@ std::vector<FailureRow> failure_rows() {
         {"Bits33", v768, full(Precision::bits_of(33), DimensionMode::common(2049)),
          "Invalid precision: Bits must be 1-32, got 33"},
         // Then the Reduce and Common targets.
-        {"Reduce0", v768, full(Precision::half16(), DimensionMode::reduce(0)), dims + "0, expected range (1, 768)"},
-        {"Reduce0Length100", v100, full(Precision::full32(), DimensionMode::reduce(0)), dims + "0, expected range (1, 100)"},
+        {"Reduce0", v100, full(Precision::full32(), DimensionMode::reduce(0)), dims + "0, expected range (1, 100)"},
         {"ReduceToLength", v768, full(Precision::full32(), DimensionMode::reduce(768)),
          "Projection error: Target dims 768 must be less than input dims 768"},
-        {"Reduce65535", v768, full(Precision::quant8(), DimensionMode::reduce(65535)),
-         "Projection error: Target dims 65535 must be less than input dims 768"},
         {"Common0", v768, full(Precision::bits_of(1), DimensionMode::common(0)), dims + "0, expected range (1, 2048)"},
         {"Common2049", v100, full(Precision::full32(), DimensionMode::common(2049)),
          "Projection error: Cannot project to higher dimensions: 2048 -> 2049"},
         // Curve records: the transform id first, then the grid, then the
         // width of the code (a broken invariant, not a user error).
-        {"Transform0", v768, morton(10, 10, 0), "Transform not found: ID 0"},
         {"TransformBeforeGrid", v768, hilbert(0, 0, 7), "Transform not found: ID 7"},
-        {"TransformBeforeWidth", v768, morton(20, 10, 7), "Transform not found: ID 7"},
         {"CountBeforeBits", v768, hilbert(33, 17, {}), dims + "33, expected range (1, 32)"},
         {"Bits17", v768, morton(20, 17, {}), dims + "17, expected range (1, 16)"},
         {"MortonWidth200", v768, morton(20, 10, {}), "internal: Morton code exceeds 128 bits: 20 dims × 10 bits = 200 bits"},
         {"HilbertWidth200", v768, hilbert(20, 10, {}), "internal: Hilbert code exceeds 128 bits: 20 dims × 10 bits = 200 bits"},
     };
+    for (const auto& row : rows) {
+        const Encoded r = encode(row.embedding, row.profile);
+        ASSERT_FALSE(r.has_value()) << row.name;
+        EXPECT_EQ(outcome(r), row.want) << row.name;
+        // Broken invariants stay apart from the error values users see.
+        EXPECT_EQ(r.error().kind() == ErrorKind::Internal, row.want.starts_with("internal: ")) << row.name;
+    }
 }
-
-class EncodeFailure : public ::testing::TestWithParam<FailureRow> {};
-
-TEST_P(EncodeFailure, ReportsTheFirstBrokenCondition) {
-    const FailureRow& row = GetParam();
-    const Encoded r = encode(row.embedding, row.profile);
-    ASSERT_FALSE(r.has_value()) << *r;
-    EXPECT_EQ(outcome(r), row.want);
-    // Broken invariants stay apart from the error values users see.
-    EXPECT_EQ(r.error().kind() == ErrorKind::Internal, row.want.starts_with("internal: "));
-}
-
-INSTANTIATE_TEST_SUITE_P(Rows, EncodeFailure, ::testing::ValuesIn(failure_rows()),
-                         [](const ::testing::TestParamInfo<FailureRow>& info) { return info.param.name; });
 
 // =========================================================================
 // Accepted boundaries
@@ -155,22 +125,13 @@ TEST(EncodeAccepts, BitCountsOneToThirtyTwo) {
 }
 
 TEST(EncodeAccepts, ReduceToOneBelowTheLengthAndCommonOfTheWholeSpace) {
-    const Encoded r = encode(sample(768, 10), full(Precision::full32(), DimensionMode::reduce(767)));
-    ASSERT_TRUE(r.has_value()) << outcome(r);
-    const Bytes id = decode_text(*r).value();
+    const Bytes id = encode_bytes(sample(768, 10), full(Precision::full32(), DimensionMode::reduce(767)));
     ASSERT_EQ(id.size(), 12u + 4u * 767u);
     EXPECT_EQ(Bytes(id.begin() + 2, id.begin() + 8), (Bytes{0x03, 0x00, 0x00, 0x01, 0x02, 0xFF}));
-    EXPECT_EQ(decode_to_embedding(*r).value().values.size(), 767u);
-
-    const Encoded c = encode(sample(100, 12), full(Precision::full32(), DimensionMode::common(2048), kXdimSeed));
-    ASSERT_TRUE(c.has_value()) << outcome(c);
-    const auto d = decode_to_embedding(*c).value();
+    const EncodingProfile whole_space = full(Precision::full32(), DimensionMode::common(2048));
+    const auto d = decode_to_embedding(*encode(sample(100, 12), whole_space)).value();
     EXPECT_EQ(d.original_dims, 100);
-    EXPECT_EQ(d.target_dims, 2048);
     EXPECT_EQ(d.values.size(), 2048u);
-    // A full square Gaussian matrix, not the identity: the padding does not
-    // survive as zeros.
-    EXPECT_NE(fbits(d.values[2000]), 0u);
 }
 
 // =========================================================================
@@ -185,96 +146,45 @@ TEST(EncodeExact, CurveIdentifiers) {
     EXPECT_EQ(*encode(ramp, hilbert()), "0c00vv0103070f0v01o5sh2s");
 }
 
-// Identifier sizes and text prefixes of records the encode functions do not
-// make (curve grids of other shapes keep ceil(count * bits / 8) code bytes)
-// and of lengths the pinned identifiers do not cover.
-TEST(EncodeSize, LengthAndPrefix) {
-    struct Row {
-        EncodingProfile profile;
-        std::size_t d, bytes;
-        std::string prefix;
-    };
-    const std::vector<Row> rows{{morton(8, 16), 64, 2 + 16, "08"},
-                                {hilbert(3, 3), 64, 2 + 2, "0c"},
-                                {morton(1, 1), 64, 2 + 1, "08"},
-                                {mini(), 100, 18, "040"},
-                                {hilbert(), 100, 15, "0c00"},
-                                {full(Precision::half16(), DimensionMode::preserve()), 100, 12 + 200, "0g00"},
-                                {full(Precision::quant8(), DimensionMode::preserve()), 100, 12 + 8 + 100, "0g00"},
-                                {full(Precision::bits_of(3), DimensionMode::preserve()), 100, 12 + 8 + 38, "0g00"},
-                                {full(Precision::half16(), DimensionMode::reduce(32)), 100, 12 + 64, "0g00"}};
-    for (const Row& row : rows) {
-        SCOPED_TRACE(std::to_string(row.profile.profile_code()) + " with " + std::to_string(row.bytes) + " bytes");
-        const Encoded r = encode(sample(row.d, static_cast<std::uint32_t>(row.d) + 77), row.profile);
-        ASSERT_TRUE(r.has_value()) << outcome(r);
-        EXPECT_EQ(r->size(), text_len(row.bytes));
-        EXPECT_TRUE(r->starts_with(row.prefix)) << *r;
-        const Bytes id = decode_text(*r).value();
-        EXPECT_EQ((Bytes{id[0], id[1]}), (Bytes{row.profile.profile_code(), 0}));
-        EXPECT_EQ(is_reversible(*r), row.profile.profile_code() == kProfileFullVector);
-    }
+// Mini128 identifiers pin the deviates of every hyperplane, the unit-length
+// scaling and the bit order of the payload.
+TEST(EncodeExact, Mini128Identifiers) {
+    EXPECT_EQ(*encode(sample(768, 1), mini()), "040f2f9t0ov319cmn1j9pgjcocgji");
+    EXPECT_EQ(*encode(sample(2048, 2), mini()), "040deou8f7pm6mtt86b60no6thh7g");
 }
 
 // =========================================================================
 // Full-vector headers and payloads
 
-TEST(EncodeFullVector, HeaderFields) {
-    const Floats v = sample(768, 13);
-    const Bytes id = encode_bytes(v, full(Precision::bits_of(4), DimensionMode::reduce(128), kFullSeed));
-    EXPECT_EQ(Bytes(id.begin(), id.begin() + 12),
-              (Bytes{0x04, 0x00, 0x03, 0x00, 0x06, 0x01, 0x00, 0x80, 0x46, 0x55, 0x4C, 0x4C}));
-    EXPECT_EQ(id.size(), 12u + 8u + 64u);
-    // Only the low 32 bits of the seed are stored.
-    const Bytes other = encode_bytes(v, full(Precision::half16(), DimensionMode::common(300), 0xFFFFFFFF01020304ull));
-    EXPECT_EQ(Bytes(other.begin(), other.begin() + 12),
-              (Bytes{0x04, 0x00, 0x03, 0x00, 0x01, 0x02, 0x01, 0x2C, 0x01, 0x02, 0x03, 0x04}));
-}
-
-// The common space pads with +0.0: a 768-value embedding and the same values
-// padded to 2048 store the same projected values; only the header's original
-// dimension count differs. Reduce projects the embedding as given.
+// The stored values are the projection of the raw values. The common space
+// pads with +0.0: a 768-value embedding and the same values padded to 2048
+// store the same values; only the header's original dimension count differs.
 TEST(EncodeFullVector, StoredValuesAreTheProjectionOfTheRawValues) {
     const Floats v = sample(768, 15);
     Floats padded = v;
     padded.resize(2048, 0.0f);
-    for (const Precision& p : {Precision::full32(), Precision::half16()}) {
-        const Bytes a = encode_bytes(v, full(p, DimensionMode::common(128), kXdimSeed));
-        const Bytes b = encode_bytes(padded, full(p, DimensionMode::common(128), kXdimSeed));
-        EXPECT_EQ(payload_of(a, 4), payload_of(b, 4));
-        EXPECT_EQ((Bytes{a[2], a[3], b[2], b[3]}), (Bytes{0x03, 0x00, 0x08, 0x00}));
+    const EncodingProfile common = full(Precision::half16(), DimensionMode::common(128), kXdimSeed);
+    const Bytes a = encode_bytes(v, common), b = encode_bytes(padded, common);
+    EXPECT_EQ(Bytes(a.begin() + 4, a.end()), Bytes(b.begin() + 4, b.end()));
+    EXPECT_EQ((Bytes{a[2], a[3], b[2], b[3]}), (Bytes{0x03, 0x00, 0x08, 0x00}));
+    for (const auto& [mode, input] : {std::pair{DimensionMode::common(128), padded}, std::pair{DimensionMode::reduce(128), v}}) {
+        const auto d = decode_to_embedding(*encode(v, full(Precision::full32(), mode, kXdimSeed)));
+        expect_same_bits(d.value().values, project_to_lower_dims(input, 128, kXdimSeed).value());
     }
-    const auto common = decode_to_embedding(*encode(v, full(Precision::full32(), DimensionMode::common(128), kXdimSeed)));
-    expect_same_bits(common.value().values, project_to_lower_dims(padded, 128, kXdimSeed).value());
-    const std::uint64_t comp = 0x4D49564F434F4D50ull;
-    const auto reduced = decode_to_embedding(*encode(v, full(Precision::full32(), DimensionMode::reduce(128), comp)));
-    expect_same_bits(reduced.value().values, project_to_lower_dims(v, 128, comp).value());
 }
 
 // =========================================================================
 // Scale, zero and overflow
-
-TEST(EncodeScale, DoubledEmbeddingHashesAlikeButStoresDifferently) {
-    for (std::uint32_t salt : {17u, 18u, 19u}) {
-        const Floats v = sample(768, salt);
-        Floats twice(v.size());
-        for (std::size_t j = 0; j < v.size(); ++j) twice[j] = v[j] * 2.0f;
-        for (const EncodingProfile& p : {mini(), morton(), hilbert(), hilbert(32, 4)})
-            EXPECT_EQ(*encode(v, p), *encode(twice, p)) << int(p.profile_code());
-        EXPECT_NE(*encode(v, lossless()), *encode(twice, lossless()));
-    }
-}
 
 TEST(EncodeScale, AllZeroEmbeddingEncodesWithEveryProfile) {
     const Floats z(128, 0.0f);
     EXPECT_EQ(*encode(z, mini()), "04" + std::string(27, '0'));
     EXPECT_EQ(*encode(Floats(128, -0.0f), mini()), *encode(z, mini()));  // the sum of squares is not above zero
     EXPECT_TRUE(encode(z, morton()).has_value() && encode(z, hilbert()).has_value());
-    for (const EncodingProfile& p : {lossless(), full(Precision::half16(), DimensionMode::preserve()),
-                                     full(Precision::bits_of(1), DimensionMode::preserve()),
-                                     full(Precision::quant8(), DimensionMode::common(128))}) {
-        const auto d = decode_to_embedding(encode(z, p).value());
-        ASSERT_TRUE(d.has_value());
-        for (float x : d->values) EXPECT_EQ(x, 0.0f);
+    for (const EncodingProfile& p : {full(Precision::half16(), DimensionMode::preserve()),
+                                     full(Precision::bits_of(1), DimensionMode::common(128))}) {
+        const DecodedVector d = decode_to_embedding(encode(z, p).value()).value();
+        for (float x : d.values) EXPECT_EQ(x, 0.0f);
     }
 }
 
@@ -295,76 +205,28 @@ TEST(EncodeScale, LargestFiniteValuesHashLikeZero) {
 }
 
 // =========================================================================
-// Independent model of the unit-length scaling and the Mini128 payload, each
-// f32 step forced through memory.
+// The Mini128 bit of hyperplane 0 as the driver computes it (divide by the f32
+// root of the f32 sum of squares, then an f32 dot summed in order), or with a
+// plausible change: a reciprocal multiply, a fused dot, eight lanes summed at
+// the end. Each changes the bit of some vectors whose dot sits at rounding
+// level; the driver must agree with the first on them.
 
-Floats model_unit(const Floats& in) {
-    Floats v = in;
-    volatile float s = -0.0f;
-    for (float x : v) {
-        volatile float p = x * x;
-        s = s + p;
-    }
-    const float sum = s;
-    if (sum > 0.0f) {
-        volatile float r = sqrtf(sum);
-        for (float& x : v) {
-            volatile float q = x / r;
-            x = q;
-        }
-    }
-    return v;
-}
+enum class Discipline { Model, ReciprocalScaling, FusedAccumulator, EightLanes };
 
-Bytes driver_payload(const Floats& embedding, std::uint64_t seed) {
-    const Bytes id = encode_bytes(embedding, mini(seed));
-    EXPECT_EQ(id.size(), 18u);
-    return payload_of(id, 2);
-}
-
-// Vectors whose hyperplane-0 dot product sits at rounding level, so that a
-// different f32 discipline flips bit 0: each alternative below is a plausible
-// mistake, and for each a vector is searched on which it disagrees with the
-// model. The driver must agree with the model on every one of them.
-enum class Discipline { Model, ReciprocalScaling, WideSumOfSquares, WideAccumulator, FusedAccumulator, PairwiseAccumulator };
-const char* const kDisciplineNames[] = {"Model", "ReciprocalScaling", "WideSumOfSquares", "WideAccumulator",
-                                        "FusedAccumulator", "PairwiseAccumulator"};
-
-float dot_with(Discipline how, const Floats& raw, const Floats& g) {
-    Floats u = model_unit(raw);
-    if (how == Discipline::ReciprocalScaling || how == Discipline::WideSumOfSquares) {
-        volatile float s = -0.0f;
-        double wide = 0.0;
-        for (float x : raw) {
-            volatile float p = x * x;
-            s = s + p;
-            wide += static_cast<double>(x) * x;
-        }
-        const float r = how == Discipline::WideSumOfSquares ? static_cast<float>(std::sqrt(wide)) : sqrtf(s);
-        const float inv = 1.0f / r;
-        for (std::size_t j = 0; j < raw.size(); ++j) {
-            volatile float q = how == Discipline::ReciprocalScaling ? raw[j] * inv : raw[j] / r;
-            u[j] = q;
-        }
+bool bit_with(Discipline how, const Floats& raw, const Floats& g) {
+    float s = -0.0f;
+    for (float x : raw) s += x * x;
+    const float r = std::sqrt(s), inv = 1.0f / r;
+    float acc = 0.0f, fused = 0.0f, lanes[8] = {};
+    for (std::size_t j = 0; j < raw.size(); ++j) {
+        const float u = how == Discipline::ReciprocalScaling ? raw[j] * inv : raw[j] / r;
+        acc += u * g[j];
+        fused = std::fmaf(u, g[j], fused);
+        lanes[j % 8] += u * g[j];
     }
-    volatile float acc = 0.0f;
-    double wide_acc = 0.0;
-    float fused = 0.0f, lanes[8] = {};
-    for (std::size_t j = 0; j < u.size(); ++j) {
-        volatile float p = u[j] * g[j];
-        acc = acc + p;
-        wide_acc += static_cast<double>(u[j]) * g[j];
-        fused = std::fmaf(u[j], g[j], fused);
-        lanes[j % 8] = lanes[j % 8] + p;
-    }
-    if (how == Discipline::WideAccumulator) return static_cast<float>(wide_acc);
-    if (how == Discipline::FusedAccumulator) return fused;
-    if (how == Discipline::PairwiseAccumulator) {
-        float sum = 0.0f;
-        for (float l : lanes) sum = sum + l;
-        return sum;
-    }
-    return acc;
+    float lane_sum = 0.0f;
+    for (float l : lanes) lane_sum += l;
+    return (how == Discipline::FusedAccumulator ? fused : how == Discipline::EightLanes ? lane_sum : acc) > 0.0f;
 }
 
 class Mini128Discipline : public ::testing::TestWithParam<Discipline> {};
@@ -374,37 +236,27 @@ TEST_P(Mini128Discipline, DriverFollowsTheModelWhereTheAlternativeDiffers) {
     Floats g(n);
     SeededStream::for_hyperplane(kSimSeed, 0).fill_standard_normal_f32(g);
     // Start from a vector whose exact dot with g is about zero, then walk the
-    // last value through neighbouring floats: start, one above, one below, ...
+    // last value through the 400 floats around the one that makes it zero.
     for (std::uint32_t salt = 100; salt < 140; ++salt) {
         Floats v = sample(n, salt);
         double partial = 0.0;
         for (std::size_t j = 0; j + 1 < n; ++j) partial += static_cast<double>(v[j]) * g[j];
-        float up = static_cast<float>(-partial / g[n - 1]);
-        float down = up;
-        for (int step = 0; step < 400; ++step) {
-            if (step % 2) {
-                up = std::nextafter(up, std::numeric_limits<float>::infinity());
-                v[n - 1] = up;
-            } else {
-                v[n - 1] = down;
-                down = std::nextafter(down, -std::numeric_limits<float>::infinity());
-            }
-            const float want = dot_with(Discipline::Model, v, g);
-            if ((want > 0.0f) != (dot_with(GetParam(), v, g) > 0.0f)) {
-                const Bytes got = driver_payload(v, kSimSeed);
-                EXPECT_EQ(got[15] & 1, want > 0.0f ? 1 : 0) << "salt " << salt << " step " << step;
+        const std::uint32_t start = fbits(static_cast<float>(-partial / g[n - 1]));
+        for (std::uint32_t step = 0; step < 400; ++step) {
+            v[n - 1] = from_bits(start - 200 + step);
+            const bool want = bit_with(Discipline::Model, v, g);
+            if (want != bit_with(GetParam(), v, g)) {
+                EXPECT_EQ(encode_bytes(v, mini()).back() & 1, want ? 1 : 0) << "salt " << salt << " step " << step;
                 return;
             }
         }
     }
-    FAIL() << "no vector separates the model from " << kDisciplineNames[static_cast<int>(GetParam())];
+    FAIL() << "no vector separates the model from alternative " << static_cast<int>(GetParam());
 }
 
 INSTANTIATE_TEST_SUITE_P(Alternatives, Mini128Discipline,
-                         ::testing::Values(Discipline::ReciprocalScaling, Discipline::WideSumOfSquares,
-                                           Discipline::WideAccumulator, Discipline::FusedAccumulator,
-                                           Discipline::PairwiseAccumulator),
-                         [](const auto& info) { return kDisciplineNames[static_cast<int>(info.param)]; });
+                         ::testing::Values(Discipline::ReciprocalScaling, Discipline::FusedAccumulator,
+                                           Discipline::EightLanes));
 
 }  // namespace
 }  // namespace mivo::embeddings

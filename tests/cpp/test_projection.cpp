@@ -1,12 +1,10 @@
-// Seeded random projection: rows, scale, accumulation order, the signed-zero
-// start, the refusal, and the single stored NaN.
+// Seeded random projection against a model: rows, scale, accumulation order,
+// the signed-zero start, and the single stored NaN.
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <string>
 #include <vector>
 
 #include "embeddings/projection.hpp"
@@ -18,30 +16,22 @@ namespace {
 
 constexpr std::uint64_t kFullSeed = 0x4D49564F46554C4Cull;  // "MIVOFULL"
 
-// Row r of the d -> t matrix, each entry forced through memory.
+// Row r of the d -> t matrix: each deviate rounded to f32, then scaled by
+// 1 / sqrt(t) in f32.
 std::vector<float> reference_row(std::uint64_t seed, std::size_t d, std::uint16_t t, std::uint16_t r) {
     SeededStream s(projection_row_key_material(seed, static_cast<std::uint16_t>(d), t, r));
-    volatile float tf = static_cast<float>(t);
-    volatile float root = std::sqrt(static_cast<float>(tf));
-    volatile float scale = 1.0f / root;
+    const float scale = 1.0f / std::sqrt(static_cast<float>(t));
     std::vector<float> row(d);
-    for (float& e : row) {
-        volatile double g = s.standard_normal();
-        volatile float gf = static_cast<float>(g);
-        volatile float m = gf * scale;
-        e = m;
-    }
+    for (float& e : row) e = static_cast<float>(s.standard_normal()) * scale;
     return row;
 }
 
-// The raw accumulator of row r, without any NaN treatment.
+// The raw f32 accumulator of row r, in order from -0.0, without any NaN
+// treatment.
 float reference_out(std::span<const float> v, std::uint64_t seed, std::uint16_t t, std::uint16_t r) {
     const auto row = reference_row(seed, v.size(), t, r);
-    volatile float acc = -0.0f;
-    for (std::size_t j = 0; j < v.size(); ++j) {
-        volatile float p = v[j] * row[j];
-        acc = acc + p;
-    }
+    float acc = -0.0f;
+    for (std::size_t j = 0; j < v.size(); ++j) acc += v[j] * row[j];
     return acc;
 }
 
@@ -66,34 +56,16 @@ INSTANTIATE_TEST_SUITE_P(Shapes, ProjectionAgainstModel,
                          ::testing::Values(Shape{1, 1}, Shape{64, 1}, Shape{64, 63}, Shape{100, 7}, Shape{768, 16},
                                            Shape{2048, 3}));
 
-TEST(Projection, HigherTargetIsAProjectionError) {
-    for (std::size_t d : {0u, 768u}) {
-        const auto out = project_to_lower_dims(std::vector<float>(d, 1.0f), static_cast<std::uint16_t>(d + 1), kFullSeed);
-        ASSERT_FALSE(out.has_value());
-        EXPECT_EQ(out.error().kind(), ErrorKind::ProjectionError);
-        EXPECT_EQ(out.error().display(), "Projection error: Cannot project to higher dimensions: " + std::to_string(d) +
-                                             " -> " + std::to_string(d + 1));
-    }
-}
-
 // The accumulator starts at -0.0: for a single +0.0 input the output is
 // -0.0 exactly when the row's entry is negative, and for -0.0 input exactly
 // when it is positive.
 TEST(Projection, AccumulatorStartsAtNegativeZero) {
-    int neg_seen = 0, pos_seen = 0;
     for (std::uint64_t seed = 0; seed < 16; ++seed) {
         const float entry = reference_row(seed, 1, 1, 0)[0];
         ASSERT_NE(entry, 0.0f);
-        const auto plus = project_to_lower_dims(std::vector<float>{0.0f}, 1, seed);
-        const auto minus = project_to_lower_dims(std::vector<float>{-0.0f}, 1, seed);
-        ASSERT_TRUE(plus && minus);
-        EXPECT_EQ(fbits((*plus)[0]), entry < 0 ? 0x80000000u : 0u) << seed;
-        EXPECT_EQ(fbits((*minus)[0]), entry > 0 ? 0x80000000u : 0u) << seed;
-        (entry < 0 ? neg_seen : pos_seen)++;
+        EXPECT_EQ(fbits(project_to_lower_dims(Floats{0.0f}, 1, seed).value()[0]), entry < 0 ? 0x80000000u : 0u) << seed;
+        EXPECT_EQ(fbits(project_to_lower_dims(Floats{-0.0f}, 1, seed).value()[0]), entry > 0 ? 0x80000000u : 0u) << seed;
     }
-    EXPECT_GT(neg_seen, 0);
-    EXPECT_GT(pos_seen, 0);
-
 }
 
 // Inputs near the f32 maximum overflow: with t = 1 the scale is 1 and any
@@ -103,22 +75,14 @@ TEST(Projection, AccumulatorStartsAtNegativeZero) {
 TEST(Projection, OverflowNanIsStoredAsOnePattern) {
     std::vector<float> v(64, 0.5f);
     for (int j = 0; j < 4; ++j) v[j] = std::numeric_limits<float>::max();
-    int nans = 0, infs = 0, finite = 0;
+    int nans = 0;
     for (std::uint64_t seed = 0; seed < 128; ++seed) {
-        const auto out = project_to_lower_dims(v, 1, seed);
-        ASSERT_TRUE(out);
         const float raw = reference_out(v, seed, 1, 0);
-        if (std::isnan(raw)) {
-            ++nans;
-            EXPECT_EQ(fbits((*out)[0]), kCanonicalNanBits) << seed;
-        } else {
-            std::isinf(raw) ? ++infs : ++finite;
-            EXPECT_EQ(fbits((*out)[0]), fbits(raw)) << seed;
-        }
+        nans += std::isnan(raw);
+        EXPECT_EQ(fbits(project_to_lower_dims(v, 1, seed).value()[0]), std::isnan(raw) ? kCanonicalNanBits : fbits(raw))
+            << seed;
     }
     EXPECT_GT(nans, 0);
-    EXPECT_GT(infs, 0);
-    EXPECT_GT(finite, 0);
 }
 
 TEST(Projection, NanInputIsStoredAsOnePattern) {

@@ -1,19 +1,15 @@
 // Hyperplane and projection tables: the table path against the streams drawn
 // on demand, for every kernel width this processor runs, over vectors that
-// stress the f32 steps; eviction under a small budget; one key built by many
-// threads at once.
+// stress the f32 steps; eviction under a small budget.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cfloat>
 #include <cstdint>
-#include <thread>
 #include <vector>
 
 #include "embeddings/projection.hpp"
 #include "embeddings/tables.hpp"
 #include "embeddings/vector_simhash.hpp"
-#include "policy/policy.hpp"
 #include "test_util.hpp"
 
 namespace mivo::embeddings {
@@ -41,20 +37,14 @@ Floats stress(std::size_t n, Kind kind, std::uint32_t salt) {
     return v;
 }
 
-std::vector<DotKernel> kernels() {
-    std::vector<DotKernel> out;
-    for (DotKernel k : {DotKernel::Portable, DotKernel::Lanes4, DotKernel::Lanes8, DotKernel::Lanes16})
-        if (dot_kernel_available(k)) out.push_back(k);
-    return out;
-}
-
-// Every kernel gives the portable kernel's bits on this table and vector.
+// Every kernel this processor runs gives the portable kernel's bits on this
+// table and vector.
 void expect_kernels_agree(const RowTable& table, std::span<const float> v, float start) {
     ASSERT_TRUE(dot_kernel_available(dot_best_kernel()));
-    Floats want(table.stride);
+    Floats want(table.stride), got(table.stride);
     dot_table_with(DotKernel::Portable, table, v, start, want.data());
-    for (DotKernel k : kernels()) {
-        Floats got(table.stride);
+    for (DotKernel k : {DotKernel::Lanes4, DotKernel::Lanes8, DotKernel::Lanes16}) {
+        if (!dot_kernel_available(k)) continue;
         dot_table_with(k, table, v, start, got.data());
         expect_same_bits(got, want);
     }
@@ -62,7 +52,7 @@ void expect_kernels_agree(const RowTable& table, std::span<const float> v, float
 
 // ---------------------------------------------------------------------------
 
-const std::size_t kLengths[] = {1, 63, 64, 65, 97, 255, 256, 257, 511, 513, 768, 1023, 1025, 1536, 2047, 2048};
+const std::size_t kLengths[] = {1, 63, 64, 65, 97, 255, 256, 257, 768, 1025, 2047, 2048};
 
 TEST(HyperplaneTable, MatchesTheStreams) {
     for (std::size_t n : kLengths) {
@@ -82,16 +72,11 @@ TEST(HyperplaneTable, MatchesTheStreams) {
     }
 }
 
-TEST(HyperplaneTable, SeedsDifferingInAnyByte) {
-    const Floats v = sample(300, 7);
-    for (std::uint64_t seed : std::initializer_list<std::uint64_t>{0, 1, 1ull << 56, 2ull << 56, kSimSeed, kSimSeed ^ (1ull << 63)})
-        EXPECT_TRUE(simhash_128(v, seed) == simhash_128_streamed(v, seed)) << seed;
-}
-
-TEST(HyperplaneTable, LongerThanAnyTableIsDrawnOnDemand) {
-    const Floats v = sample(kMaxTableLength + 5, 3);
-    EXPECT_FALSE(hyperplane_table(kSimSeed, v.size()));
-    EXPECT_TRUE(simhash_128(v, kSimSeed) == simhash_128_streamed(v, kSimSeed));
+// Lengths beyond any table are drawn on demand.
+TEST(HyperplaneTable, LongerThanAnyTable) {
+    const Floats longer = sample(kMaxTableLength + 5, 3);
+    EXPECT_FALSE(hyperplane_table(kSimSeed, longer.size()));
+    EXPECT_TRUE(simhash_128(longer, kSimSeed) == simhash_128_streamed(longer, kSimSeed));
 }
 
 struct Shape {
@@ -99,30 +84,16 @@ struct Shape {
     std::uint16_t t;
 };
 
-// Shapes around the row groups, and every target the compression ladder and
-// the length budget search choose for these lengths.
+// Shapes around the row groups and the targets the encode functions choose
+// (the common space, the compression ladder's and the length budget's).
 std::vector<Shape> projection_shapes() {
     std::vector<Shape> out;
-    auto add = [&out](std::size_t d, std::size_t t) {
-        for (const Shape& s : out)
-            if (s.d == d && s.t == t) return;
-        if (t >= 1 && t <= d) out.push_back({d, static_cast<std::uint16_t>(t)});
-    };
-    auto add_reduced = [&add](std::size_t d, const EncodingProfile& p) {
-        const auto& fv = std::get<EncodingProfile::FullVector>(p.kind);
-        if (fv.mode.kind == ModeKind::Reduce) add(d, fv.mode.target);
-    };
-    for (std::size_t d : {64, 65, 300, 768, 1023, 2048}) {
+    for (std::size_t d : {64, 65, 300, 768, 1023, 2048})
         for (std::size_t t : {std::size_t{1}, std::size_t{2}, std::size_t{15}, std::size_t{16}, std::size_t{17},
-                              std::size_t{33}, std::size_t{128}, std::size_t{129}, d / 4, d / 2, d - 1, d})
-            add(d, t);
-    }
-    for (std::size_t d : {64, 300, 768}) {
-        const auto d16 = static_cast<std::uint16_t>(d);
-        for (double r : {0.0, 0.05, 0.1, 0.13, 0.2, 0.25, 0.4, 0.5, 0.9, 0.99}) add_reduced(d, policy::compression_ladder(d16, r));
-        for (std::uint64_t m : {0, 21, 22, 25, 30, 40, 60, 100, 122, 123, 180, 1000, 2000}) add_reduced(d, policy::length_budget(d16, m));
-    }
-    for (std::size_t t : {16, 128, 768, 2048}) add(2048, t);  // the common space
+                              std::size_t{129}, d / 2, d - 1})
+            if (t <= d) out.push_back({d, static_cast<std::uint16_t>(t)});
+    for (std::uint16_t t : {25, 31, 153, 307, 760}) out.push_back({768, t});
+    out.push_back({2048, 2048});
     return out;
 }
 
@@ -144,35 +115,23 @@ TEST(ProjectionTable, MatchesTheStreams) {
     }
 }
 
-// The padding into the common space: a -0.0 sum turns +0.0 only where the
-// row has an unsigned entry among the padded positions.
-TEST(ProjectionTable, PaddingKeepsSignedZeroSums) {
+// Signed zeros: a -0.0 sum turns +0.0 only where the row has an unsigned
+// entry among the +0.0 values, in the padding into the common space and in
+// short rows.
+TEST(ProjectionTable, SignedZeroSums) {
     for (std::size_t real : {0, 1, 5, 700}) {
         Floats v(2048, 0.0f);
         for (std::size_t i = 0; i < real; ++i) v[i] = -0.0f;
-        for (std::uint16_t t : {1, 16, 128}) {
-            const auto got = project_to_lower_dims(v, t, 99);
-            const auto want = project_to_lower_dims_streamed(v, t, 99);
-            expect_same_bits(*got, *want);
-        }
+        for (std::uint16_t t : {1, 16, 128})
+            expect_same_bits(*project_to_lower_dims(v, t, 99), *project_to_lower_dims_streamed(v, t, 99));
     }
-}
-
-// Signed zeros decide short rows: +0.0 and -0.0 inputs give -0.0 exactly
-// where every product is -0.0.
-TEST(ProjectionTable, ZeroInputsOfShortRows) {
     for (std::uint64_t seed = 0; seed < 64; ++seed)
         for (std::size_t d = 1; d <= 3; ++d)
-            for (float zero : {0.0f, -0.0f})
-                for (std::uint16_t t = 1; t <= d; ++t) {
-                    const Floats v(d, zero);
+            for (float zero : {0.0f, -0.0f}) {
+                const Floats v(d, zero);
+                for (std::uint16_t t = 1; t <= d; ++t)
                     expect_same_bits(*project_to_lower_dims(v, t, seed), *project_to_lower_dims_streamed(v, t, seed));
-                }
-}
-
-TEST(ProjectionTable, HigherTargetIsRefusedByBothPaths) {
-    const Floats v(64, 1.0f);
-    EXPECT_EQ(project_to_lower_dims(v, 65, 1).error().display(), project_to_lower_dims_streamed(v, 65, 1).error().display());
+            }
 }
 
 // ---------------------------------------------------------------------------
@@ -198,24 +157,12 @@ TEST_F(SmallBudget, EvictsTheLeastRecentlyUsedAndStaysCorrect) {
     for (std::uint64_t seed = 2; seed < 8; ++seed) {
         EXPECT_TRUE(simhash_128(v, seed) == simhash_128_streamed(v, seed));
         EXPECT_LE(table_bytes_held(), table_budget());
-        EXPECT_GT(table_bytes_held(), 0u);
     }
     // Evicted long ago, still readable through the reference held here.
     Floats after(128);
     dot_table(*first, v, 0.0f, after.data());
     expect_same_bits(after, before);
     EXPECT_NE(hyperplane_table(1, v.size()), first);
-
-    // Three tables fill the budget; the least recently used goes first.
-    clear_tables();
-    const TableRef a = hyperplane_table(20, 2048);
-    const TableRef b = hyperplane_table(21, 2048);
-    const TableRef c = hyperplane_table(22, 2048);
-    EXPECT_EQ(hyperplane_table(20, 2048), a);
-    (void)hyperplane_table(23, 2048);
-    EXPECT_EQ(hyperplane_table(20, 2048), a);
-    EXPECT_EQ(hyperplane_table(22, 2048), c);
-    EXPECT_NE(hyperplane_table(21, 2048), b);
 }
 
 TEST_F(SmallBudget, KeyLargerThanTheBudgetIsDrawnOnDemand) {
@@ -223,30 +170,6 @@ TEST_F(SmallBudget, KeyLargerThanTheBudgetIsDrawnOnDemand) {
     EXPECT_FALSE(projection_table(3, 2048, 1024));  // 8 MiB
     expect_same_bits(*project_to_lower_dims(v, 1024, 3), *project_to_lower_dims_streamed(v, 1024, 3));
     EXPECT_EQ(table_bytes_held(), 0u);
-}
-
-TEST(TableThreads, ManyThreadsBuildingOneKey) {
-    clear_tables();
-    const Floats v = sample(1536, 9);
-    const u128 want_hash = simhash_128_streamed(v, 77);
-    const Floats want_proj = *project_to_lower_dims_streamed(v, 200, 77);
-    constexpr int kThreads = 8;
-    std::atomic<int> ready{0};
-    std::vector<int> ok(kThreads, 0);
-    std::vector<std::thread> threads;
-    for (int i = 0; i < kThreads; ++i) {
-        threads.emplace_back([&, i] {
-            ready.fetch_add(1);
-            while (ready.load() < kThreads) std::this_thread::yield();
-            bool same = simhash_128(v, 77) == want_hash;
-            const auto proj = project_to_lower_dims(v, 200, 77);
-            for (std::size_t r = 0; r < want_proj.size(); ++r) same = same && fbits((*proj)[r]) == fbits(want_proj[r]);
-            ok[static_cast<std::size_t>(i)] = same;
-        });
-    }
-    for (auto& t : threads) t.join();
-    for (int i = 0; i < kThreads; ++i) EXPECT_TRUE(ok[static_cast<std::size_t>(i)]) << "thread " << i;
-    EXPECT_EQ(hyperplane_table(77, 1536), hyperplane_table(77, 1536));
 }
 
 }  // namespace

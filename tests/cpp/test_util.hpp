@@ -17,7 +17,6 @@ using Floats = std::vector<float>;
 
 inline std::uint32_t fbits(float x) { return std::bit_cast<std::uint32_t>(x); }
 inline float from_bits(std::uint32_t b) { return std::bit_cast<float>(b); }
-inline std::uint64_t dbits(double x) { return std::bit_cast<std::uint64_t>(x); }
 
 inline Bytes from_hex(std::string_view hex) {
     auto nib = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
