@@ -1,5 +1,5 @@
 # make demo  - set up, build the module alone and run examples/quickstart.py
-# make check - every test, as CI runs them: make test, make sanitize, make fuzz SECONDS=20
+# make check - every test, as CI runs them: make test, make lint, make sanitize, make fuzz SECONDS=20
 # make test  - set up, build, run the C++ unit tests (ctest) and then pytest;
 #              then test-clang, test-libcxx and cross-aarch64
 # make bench - set up, build and run the benchmarks
@@ -9,6 +9,8 @@
 # make test-libcxx   - pytest on a Clang + libc++ build of the module (build/libcxx)
 # make sanitize      - C++ tests and pytest on an ASan + UBSan build (build/sanitize)
 # make fuzz SECONDS=n - build the libFuzzer targets (build/fuzz), run each n seconds
+# make lint   - ruff on the Python, clang-format's check on the C++, mypy on the examples and benchmarks
+# make format - apply clang-format and ruff's fixes
 
 PY     := .venv/bin/python
 BUILD  := build/py
@@ -102,10 +104,24 @@ bench: build
 	@$(PY) bench/bench_strings.py
 	@env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE $(PY) bench/bench_embeddings.py
 
+# The C++ sources as clang-format sees them (the generated Unicode tables left out).
+CXX_SOURCES = $$(git ls-files '*.cpp' '*.hpp' '*.h' '*.inc' | grep -v 'unicode_tables.inc')
+.PHONY: lint format
+lint: setup
+	@.venv/bin/ruff check --quiet .
+	@.venv/bin/clang-format --dry-run --Werror $(CXX_SOURCES)
+	@.venv/bin/mypy --no-error-summary examples bench
+	@echo "lint: ruff, clang-format and mypy found nothing"
+
+format: setup
+	@.venv/bin/clang-format -i $(CXX_SOURCES)
+	@.venv/bin/ruff check --quiet --fix .
+
 # Every test, in the order CI runs them: the plain build and tests first, so
 # that a failure shows early, then the sanitizers, then a short fuzz run.
 .PHONY: check
 check: test
+	@$(MAKE) --no-print-directory lint
 	@$(MAKE) --no-print-directory sanitize
 	@$(MAKE) --no-print-directory fuzz SECONDS=20
 

@@ -106,9 +106,15 @@ TEST(Header, FullVectorWritesAndReadsBack) {
         DimensionMode mode;
         Bytes expected;
     } cases[] = {
-        {Precision::bits_of(32), DimensionMode::reduce(1), {0x04, 0x00, 0x03, 0x00, 34, 1, 0x00, 0x01, 0x46, 0x55, 0x4C, 0x4C}},
-        {Precision::half16(), DimensionMode::common(2048), {0x04, 0x00, 0x03, 0x00, 1, 2, 0x08, 0x00, 0x46, 0x55, 0x4C, 0x4C}},
-        {Precision::quant8(), DimensionMode::preserve(), {0x04, 0x00, 0x03, 0x00, 2, 0, 0x00, 0x00, 0x46, 0x55, 0x4C, 0x4C}},
+        {Precision::bits_of(32),
+         DimensionMode::reduce(1),
+         {0x04, 0x00, 0x03, 0x00, 34, 1, 0x00, 0x01, 0x46, 0x55, 0x4C, 0x4C}},
+        {Precision::half16(),
+         DimensionMode::common(2048),
+         {0x04, 0x00, 0x03, 0x00, 1, 2, 0x08, 0x00, 0x46, 0x55, 0x4C, 0x4C}},
+        {Precision::quant8(),
+         DimensionMode::preserve(),
+         {0x04, 0x00, 0x03, 0x00, 2, 0, 0x00, 0x00, 0x46, 0x55, 0x4C, 0x4C}},
     };
     for (const auto& c : cases) {
         const Bytes h = to_header(full_vector_info(c.precision, c.mode));
@@ -139,7 +145,8 @@ TEST(Header, ReaderExaminesOnlyWhatTheProfileNeeds) {
     // Other profile codes: the full-vector read gives the common fields only.
     EXPECT_EQ(read_full_vector_header(Bytes{0x01, 0x00, 0xFF}), info_of(1));
     // Every mode keeps its target; reserved and trailing bytes are ignored.
-    const auto f = read_full_vector_header(Bytes{0x74, 0x99, 0x08, 0x00, 0x01, 0x00, 0x01, 0x02, 0xDE, 0xAD, 0xBE, 0xEF, 0x11});
+    const auto f =
+        read_full_vector_header(Bytes{0x74, 0x99, 0x08, 0x00, 0x01, 0x00, 0x01, 0x02, 0xDE, 0xAD, 0xBE, 0xEF, 0x11});
     ASSERT_TRUE(f.has_value());
     EXPECT_EQ(f->version, 7);
     EXPECT_EQ(f->dimension_mode, (DimensionMode{ModeKind::Preserve, 0x0102}));

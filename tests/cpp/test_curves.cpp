@@ -127,7 +127,8 @@ std::vector<std::uint16_t> coords_of(std::vector<float> v, std::uint8_t n, std::
 }
 
 TEST(GridQuantiser, WorkedValuesAtTenBits) {
-    EXPECT_EQ(coords_of({-1.0f, 1.0f, 0.0f, 1e-9f, -1e-9f}, 5, 10), (std::vector<std::uint16_t>{0, 1023, 512, 512, 512}));
+    EXPECT_EQ(coords_of({-1.0f, 1.0f, 0.0f, 1e-9f, -1e-9f}, 5, 10),
+              (std::vector<std::uint16_t>{0, 1023, 512, 512, 512}));
     // Out of range after rounding: clamped to the grid.
     EXPECT_EQ(coords_of({std::nextafter(1.0f, 2.0f), 1.5f, -1.5f, std::nextafter(-1.0f, -2.0f)}, 4, 10),
               (std::vector<std::uint16_t>{1023, 1023, 0, 0}));

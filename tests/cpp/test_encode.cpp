@@ -100,8 +100,10 @@ TEST(EncodeFailure, ReportsTheFirstBrokenCondition) {
         {"TransformBeforeGrid", v768, hilbert(0, 0, 7), "Transform not found: ID 7"},
         {"CountBeforeBits", v768, hilbert(33, 17, {}), dims + "33, expected range (1, 32)"},
         {"Bits17", v768, morton(20, 17, {}), dims + "17, expected range (1, 16)"},
-        {"MortonWidth200", v768, morton(20, 10, {}), "internal: Morton code exceeds 128 bits: 20 dims × 10 bits = 200 bits"},
-        {"HilbertWidth200", v768, hilbert(20, 10, {}), "internal: Hilbert code exceeds 128 bits: 20 dims × 10 bits = 200 bits"},
+        {"MortonWidth200", v768, morton(20, 10, {}),
+         "internal: Morton code exceeds 128 bits: 20 dims × 10 bits = 200 bits"},
+        {"HilbertWidth200", v768, hilbert(20, 10, {}),
+         "internal: Hilbert code exceeds 128 bits: 20 dims × 10 bits = 200 bits"},
     };
     for (const auto& row : rows) {
         const Encoded r = encode(row.embedding, row.profile);
@@ -118,7 +120,8 @@ TEST(EncodeFailure, ReportsTheFirstBrokenCondition) {
 TEST(EncodeAccepts, BitCountsOneToThirtyTwo) {
     const Floats v = sample(100, 9);
     for (int k = 1; k <= 32; ++k) {
-        const Bytes id = encode_bytes(v, full(Precision::bits_of(static_cast<std::uint8_t>(k)), DimensionMode::preserve()));
+        const Bytes id =
+            encode_bytes(v, full(Precision::bits_of(static_cast<std::uint8_t>(k)), DimensionMode::preserve()));
         ASSERT_EQ(id.size(), 12u + 8u + (100u * static_cast<unsigned>(k) + 7u) / 8u) << k;
         EXPECT_EQ(id[4], k + 2) << k;
     }
@@ -167,7 +170,8 @@ TEST(EncodeFullVector, StoredValuesAreTheProjectionOfTheRawValues) {
     const Bytes a = encode_bytes(v, common), b = encode_bytes(padded, common);
     EXPECT_EQ(Bytes(a.begin() + 4, a.end()), Bytes(b.begin() + 4, b.end()));
     EXPECT_EQ((Bytes{a[2], a[3], b[2], b[3]}), (Bytes{0x03, 0x00, 0x08, 0x00}));
-    for (const auto& [mode, input] : {std::pair{DimensionMode::common(128), padded}, std::pair{DimensionMode::reduce(128), v}}) {
+    for (const auto& [mode, input] :
+         {std::pair{DimensionMode::common(128), padded}, std::pair{DimensionMode::reduce(128), v}}) {
         const auto d = decode_to_embedding(*encode(v, full(Precision::full32(), mode, kXdimSeed)));
         expect_same_bits(d.value().values, project_to_lower_dims(input, 128, kXdimSeed).value());
     }

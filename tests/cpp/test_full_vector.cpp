@@ -92,7 +92,8 @@ TEST(Quantiser, ComputedNaNsAreCanonical) {
     for (const auto& [lo, hi] : ranges) {
         const Floats out = dequantize_values(codes, 8, from_bits(lo), from_bits(hi));
         for (std::size_t i = 0; i < codes.size(); ++i) {
-            const float number = static_cast<float>(codes[i]) / 255.0f * (from_bits(hi) - from_bits(lo)) + from_bits(lo);
+            const float number =
+                static_cast<float>(codes[i]) / 255.0f * (from_bits(hi) - from_bits(lo)) + from_bits(lo);
             EXPECT_EQ(fbits(out[i]), std::isnan(number) ? 0x7FC00000u : fbits(number)) << std::hex << lo << " " << hi;
         }
     }
@@ -190,8 +191,18 @@ TEST(Bits, ShortAreaGivesPartialAndZeroCodes) {
 
 // A crafted full-vector identifier text: header fields, then the payload.
 std::string full_vector_id(std::uint16_t dims, std::uint8_t precision_code, std::uint8_t mode, const Bytes& payload) {
-    Bytes id{0x04, 0x00, static_cast<std::uint8_t>(dims >> 8), static_cast<std::uint8_t>(dims), precision_code, mode,
-             0x00, 0x80, 0x46, 0x55, 0x4C, 0x4C};
+    Bytes id{0x04,
+             0x00,
+             static_cast<std::uint8_t>(dims >> 8),
+             static_cast<std::uint8_t>(dims),
+             precision_code,
+             mode,
+             0x00,
+             0x80,
+             0x46,
+             0x55,
+             0x4C,
+             0x4C};
     id.insert(id.end(), payload.begin(), payload.end());
     return encode_text(id);
 }
@@ -230,7 +241,8 @@ TEST(DecodeIdentifier, EveryPrecisionDecodesWhatWasWritten) {
         const DecodedVector d = decode_to_embedding(encode_text(id)).value();
         EXPECT_EQ(d.precision, p);
         EXPECT_EQ(d.dimension_mode, ModeKind::Reduce);
-        EXPECT_EQ((std::vector<int>{d.target_dims, d.original_dims, d.encoded_dims}), (std::vector<int>{128, 768, 128}));
+        EXPECT_EQ((std::vector<int>{d.target_dims, d.original_dims, d.encoded_dims}),
+                  (std::vector<int>{128, 768, 128}));
         EXPECT_EQ(d.seed, 0x434F4D50u);
         Floats want;
         if (p.kind == PrecisionKind::Half16) {

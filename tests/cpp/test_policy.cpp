@@ -12,10 +12,10 @@
 namespace mivo::policy {
 namespace {
 
+using emb::Bytes;
 using emb::DimensionMode;
 using emb::EncodingProfile;
 using emb::Precision;
-using emb::Bytes;
 
 EncodingProfile full(Precision p, DimensionMode m, std::uint64_t seed) {
     return EncodingProfile{EncodingProfile::FullVector{p, m, seed}};
@@ -32,9 +32,11 @@ TEST(CompressionLadder, RecordsFor768Values) {
     auto f32 = [](std::uint16_t t) { return full(Precision::full32(), DimensionMode::reduce(t), kSeedCompressed); };
     auto q8 = [](std::uint16_t t) { return full(Precision::quant8(), DimensionMode::reduce(t), kSeedCompressed); };
     const Row rows[] = {
-        {1.0, lossless()}, {0.99, f32(760)}, {0.25, f32(192)},
-        {0.2, full(Precision::half16(), DimensionMode::reduce(307), kSeedCompressed)},
-        {0.1, q8(307)},    {0.0, q8(31)},    {-inf, q8(31)}, {nan, q8(1)}, {inf, lossless()},
+        {1.0, lossless()}, {0.99, f32(760)},
+        {0.25, f32(192)},  {0.2, full(Precision::half16(), DimensionMode::reduce(307), kSeedCompressed)},
+        {0.1, q8(307)},    {0.0, q8(31)},
+        {-inf, q8(31)},    {nan, q8(1)},
+        {inf, lossless()},
     };
     for (const Row& r : rows) EXPECT_EQ(compression_ladder(768, r.in), r.want) << r.in;
     // Small embeddings keep at least one value; the 32-bit step starts at a
@@ -102,19 +104,21 @@ TEST(Mini128Distance, ChecksInOrderOverBothTexts) {
     const std::string full = emb::encode_text(Bytes(20, 0x04));
     const std::string cut = mini.substr(0, 24);  // 15 bytes, profile code 1
     const std::string bad = "Invalid base32hex encoding", header = "Invalid ID header";
-    auto mismatch = [](int code) { return "Profile mismatch: expected Mini128, got Type 0x" + std::string(1, "0123456789abcdef"[code]); };
+    auto mismatch = [](int code) {
+        return "Profile mismatch: expected Mini128, got Type 0x" + std::string(1, "0123456789abcdef"[code]);
+    };
     const struct {
         std::string a, b, want;
     } rows[] = {
-        {morton, "ABC", bad},               // characters of both first
-        {"04", "0", bad},                   // then decoding, before any header
-        {"04", mini, header},               // then the header of both
+        {morton, "ABC", bad},  // characters of both first
+        {"04", "0", bad},      // then decoding, before any header
+        {"04", mini, header},  // then the header of both
         {full, morton, header},
         {morton, full, header},
-        {morton, mini, mismatch(2)},        // then the profile of both
+        {morton, mini, mismatch(2)},  // then the profile of both
         {mini, mini_id(Bytes(16), 0x0F), mismatch(15)},
         {mini_id(Bytes(16), 0x00), mini, mismatch(0)},
-        {cut, morton, mismatch(2)},         // then the length
+        {cut, morton, mismatch(2)},  // then the length
         {mini, cut, bad},
         {mini_id(Bytes(17)), mini, bad},
     };

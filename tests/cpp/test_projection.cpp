@@ -64,7 +64,8 @@ TEST(Projection, AccumulatorStartsAtNegativeZero) {
         const float entry = reference_row(seed, 1, 1, 0)[0];
         ASSERT_NE(entry, 0.0f);
         EXPECT_EQ(fbits(project_to_lower_dims(Floats{0.0f}, 1, seed).value()[0]), entry < 0 ? 0x80000000u : 0u) << seed;
-        EXPECT_EQ(fbits(project_to_lower_dims(Floats{-0.0f}, 1, seed).value()[0]), entry > 0 ? 0x80000000u : 0u) << seed;
+        EXPECT_EQ(fbits(project_to_lower_dims(Floats{-0.0f}, 1, seed).value()[0]), entry > 0 ? 0x80000000u : 0u)
+            << seed;
     }
 }
 

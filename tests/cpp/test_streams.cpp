@@ -44,12 +44,14 @@ TEST(ChaCha20, ZeroKeyStreamMatchesRfc8439) {
 // word wraps into the high word, and writes nothing past the blocks asked for.
 TEST(ChaCha20, EveryKernelEqualsSingleBlocks) {
     EXPECT_TRUE(chacha20_kernel_available(chacha20_best_kernel()));
-    for (ChaChaKernel kernel : {ChaChaKernel::Portable, ChaChaKernel::Lanes4, ChaChaKernel::Lanes8, ChaChaKernel::Lanes16}) {
+    for (ChaChaKernel kernel :
+         {ChaChaKernel::Portable, ChaChaKernel::Lanes4, ChaChaKernel::Lanes8, ChaChaKernel::Lanes16}) {
         if (!chacha20_kernel_available(kernel)) continue;
         for (std::size_t n : {4u, 12u, 16u, 28u, 32u})
             for (std::uint64_t counter : {0ull, 0xFFFFFFF8ull, 0x123456789ABCDEF0ull, 0xFFFFFFFFFFFFFFF0ull}) {
                 ChaChaKey key{};
-                for (std::uint32_t i = 0; i < 8; ++i) key[i] = (0x9E3779B9u * (i + 1)) ^ static_cast<std::uint32_t>(counter + n);
+                for (std::uint32_t i = 0; i < 8; ++i)
+                    key[i] = (0x9E3779B9u * (i + 1)) ^ static_cast<std::uint32_t>(counter + n);
                 std::vector<std::uint32_t> out(16 * n + 16, 0xA5A5A5A5u);
                 chacha20_blocks_with(kernel, key, counter, n, out.data());
                 for (std::size_t k = 0; k < n; ++k) {

@@ -31,7 +31,9 @@ Floats stress(std::size_t n, Kind kind, std::uint32_t salt) {
             case Kind::Tiny: v[i] = i % 3 == 0 ? (i % 2 ? -0.0f : 0.0f) : v[i] * 0x1p-140f; break;
             case Kind::Huge: v[i] = (v[i] < 0 ? -FLT_MAX : FLT_MAX) * (0.5f + static_cast<float>(i % 4) / 8); break;
             case Kind::Zero: v[i] = 0.0f; break;
-            case Kind::Padded: if (i >= n / 3) v[i] = i == n / 2 ? -0.0f : 0.0f; break;
+            case Kind::Padded:
+                if (i >= n / 3) v[i] = i == n / 2 ? -0.0f : 0.0f;
+                break;
         }
     }
     return v;

@@ -21,7 +21,8 @@ inline float from_bits(std::uint32_t b) { return std::bit_cast<float>(b); }
 inline Bytes from_hex(std::string_view hex) {
     auto nib = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
     Bytes out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<std::uint8_t>(nib(hex[i]) * 16 + nib(hex[i + 1])));
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back(static_cast<std::uint8_t>(nib(hex[i]) * 16 + nib(hex[i + 1])));
     return out;
 }
 

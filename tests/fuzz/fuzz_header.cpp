@@ -30,8 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto header = e::to_header(*full);
     const auto again = e::read_full_vector_header(header);
     if (!again || e::to_header(*again) != header) disagree("to_header does not read back", raw);
-    if (again->precision != full->precision || again->original_dims != full->original_dims ||
-        again->seed != full->seed)
+    if (again->precision != full->precision || again->original_dims != full->original_dims || again->seed != full->seed)
         disagree("header fields lost in writing", raw);
     return 0;
 }

@@ -20,13 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             case e::ErrorKind::InvalidEncoding:
             case e::ErrorKind::InvalidHeader:
             case e::ErrorKind::InvalidMetadata:
-            case e::ErrorKind::InsufficientData:
-                break;
+            case e::ErrorKind::InsufficientData: break;
             case e::ErrorKind::DecodingNotSupported:
                 if (reversible) disagree("reversible text reported as not decodable", text);
                 break;
-            default:
-                disagree("decode_to_embedding error kind", text);
+            default: disagree("decode_to_embedding error kind", text);
         }
         return 0;
     }

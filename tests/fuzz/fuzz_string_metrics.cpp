@@ -130,8 +130,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!same(s::jaro(a, b), model_jaro(ca, cb))) disagree("jaro", a, b);
     if (!same(s::jaro_winkler(a, b), model_jaro_winkler(ca, cb))) disagree("jaro_winkler", a, b);
 
-    const double norm = ca == cb ? 1.0
-                                 : 1.0 - static_cast<double>(lev) / static_cast<double>(std::max(ca.size(), cb.size()));
+    const double norm =
+        ca == cb ? 1.0 : 1.0 - static_cast<double>(lev) / static_cast<double>(std::max(ca.size(), cb.size()));
     if (!same(s::normalized_levenshtein(a, b), norm)) disagree("normalized_levenshtein", a, b);
     for (const bool wide_a : {false, true}) {
         const Stored sa(ca, wide_a), sb(cb, false);
