@@ -178,8 +178,11 @@ def test_subclass_and_unit_stride_column_accepted():
         (lambda a: mivo.encode_max_length(a, -1), OverflowError, ""),
         (lambda a: mivo.encode_max_length(a, "x"), TypeError, "argument 'max_chars': "),
         (lambda a: mivo.encode_cross_dimensional(a, 70000), OverflowError, "out of range integral type conversion"),
+        (lambda a: mivo.encode_cross_dimensional(a, 16.0), TypeError,
+         "argument 'common_dims': 'float' object cannot be interpreted as an integer"),
     ],
-    ids=["profile-int", "profile-enum", "retention", "max_chars-negative", "max_chars-type", "common_dims"],
+    ids=["profile-int", "profile-enum", "retention", "max_chars-negative", "max_chars-type", "common_dims",
+         "common_dims-float"],
 )
 def test_other_arguments_converted_before_the_array_is_checked(call, exc, message):
     text = raises(lambda: call(np.zeros(256, np.float32)[::2]), exc)

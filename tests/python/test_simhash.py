@@ -81,6 +81,7 @@ def test_index_protocol_accepted():
         (lambda: mivo.simhash_distance(1.0, 0), TypeError, "argument 'hash1': "),
         (lambda: mivo.find_similar_hashes(0, [0], -1), OverflowError, OUT_OF_RANGE),
         (lambda: mivo.find_similar_hashes(0, [0], 1 << 32), OverflowError, OUT_OF_RANGE),
+        (lambda: mivo.find_similar_hashes(0, [0], 1 << 64), OverflowError, "Python int too large to convert to C long"),
         (lambda: mivo.find_similar_hashes(0, [-1], 1), OverflowError, ""),
         (lambda: mivo.find_similar_hashes(0, "12", 1), TypeError,
          "argument 'candidate_hashes': Can't extract `str` to `Vec`"),

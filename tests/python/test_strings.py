@@ -171,6 +171,18 @@ def test_few_characters_long_strings(alphabet):
     assert mivo.osa_distance(a, b) == model.osa_distance(a, b)
 
 
+@pytest.mark.parametrize("base", [0x100, 0x1F300])
+def test_transpositions_across_the_words_of_long_patterns(base):
+    # Distinct characters, neighbours swapped at the edges of the pattern's
+    # 64-position words: each swap is one transposition, or two edits.
+    a = [chr(base + c) for c in random.Random(base).sample(range(1000), 300)]
+    b = list(a)
+    for p in (0, 63, 127, 191, 255, 290):
+        b[p], b[p + 1] = b[p + 1], b[p]
+    a, b = "".join(a), "".join(b)
+    assert (mivo.osa_distance(a, b), mivo.levenshtein(a, b)) == (6, 12)
+
+
 def test_search_against_model():
     rng = random.Random(SEED + 3)
     for _ in range(60):
