@@ -47,18 +47,23 @@ def test_array_reshaped_by_a_later_conversion_is_read_as_it_is_then(call):
 
 
 class LyingSequence:
+    """A sequence whose length is wrong, or unknown (None: len() raises)."""
+
     def __init__(self, items, claimed):
         self.items, self.claimed = items, claimed
 
     def __len__(self):
+        if self.claimed is None:
+            raise RuntimeError("length unknown")
         return self.claimed
 
     def __getitem__(self, i):
         return self.items[i]
 
 
-@pytest.mark.parametrize("claimed", [10**12, 2**62])
+@pytest.mark.parametrize("claimed", [10**12, 2**62, None])
 def test_sequence_length_is_only_a_claim(claimed):
+    # Nothing is reserved from the length: the items are read until IndexError.
     assert mivo.find_best_match("a", LyingSequence(["b", "a"], claimed)) == {"index": 1, "score": 1.0}
     assert mivo.find_similar_hashes(0, LyingSequence([0, 3], claimed), 1) == [0]
     assert mivo.embedding_to_bands(LyingSequence([0.0] * 3, claimed)) == ["0000000"] * 4
