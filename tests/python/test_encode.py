@@ -129,11 +129,6 @@ def test_length_and_value_checks_through_every_encoder(name):
     assert encode(V768) == encode(frozen) and V768.tobytes() == before
 
 
-@pytest.mark.parametrize("max_chars", [0, 2**64 - 1])
-def test_empty_array_refused_whatever_the_limit(max_chars):
-    assert raises(lambda: mivo.encode_max_length(np.zeros(0, np.float32), max_chars)) == dim_message(0)
-
-
 # ------------------------------------------------------- argument conversion
 
 NOT_CONTIGUOUS = "The given array is not contiguous"

@@ -67,6 +67,8 @@ def test_sequence_length_is_only_a_claim(claimed):
     assert mivo.find_best_match("a", LyingSequence(["b", "a"], claimed)) == {"index": 1, "score": 1.0}
     assert mivo.find_similar_hashes(0, LyingSequence([0, 3], claimed), 1) == [0]
     assert mivo.embedding_to_bands(LyingSequence([0.0] * 3, claimed)) == ["0000000"] * 4
+    with pytest.raises(KeyError):  # an error while reading the items passes through
+        mivo.embedding_to_bands(LyingSequence({0: 1.0}, claimed))
 
 
 def bad_calls():

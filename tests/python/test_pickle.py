@@ -1,6 +1,5 @@
-"""The classes cross process boundaries: pickle, copy, and a spawned worker pool."""
+"""The classes cross process boundaries: pickle and copy."""
 import copy
-import multiprocessing
 import pickle
 
 import numpy as np
@@ -36,18 +35,3 @@ def test_similarity_opts_round_trip_field_by_field(protocol, fields):
     twin = copy.copy(opts)
     twin.case_sensitive = not fields[0]
     assert opts.case_sensitive is fields[0]
-
-
-def work(item):
-    """Runs in a worker process: uses both arguments as the parent would."""
-    vector, profile, opts = item
-    return mivo.encode(vector, profile), mivo.levenshtein_with_opts("  Straße ", "STRASSE", opts), profile
-
-
-def test_spawned_worker_pool_gets_the_same_answers():
-    vector = np.random.default_rng(7).standard_normal(96).astype(np.float32)
-    opts = mivo.SimilarityOpts(case_sensitive=False, trim_whitespace=True)
-    items = [(vector, profile, opts) for profile in (mivo.Profile.Mini128, mivo.Profile.Hilbert10x10)]
-    with multiprocessing.get_context("spawn").Pool(2) as pool:
-        remote = pool.map(work, items)
-    assert remote == [work(item) for item in items]

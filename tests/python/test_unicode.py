@@ -96,9 +96,6 @@ def test_white_space_set_over_every_code_point():
     "a, b, case_sensitive, trim, expected",
     [
         ("  HELLO  ", "hello", False, True, 0),
-        ("  HELLO  ", "hello", True, True, 5),
-        ("  HELLO  ", "hello", False, False, 4),
-        ("  HELLO  ", "hello", True, False, 9),
         ("STRASSE", "straße", False, False, 2),
         ("\u0130", "i", False, False, 1),
         ("ΟΔΟΣ", "οδοσ", False, False, 1),
