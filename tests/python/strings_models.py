@@ -60,19 +60,8 @@ def jaro(a: str, b: str) -> float:
                 break
     if m == 0:
         return 0.0
-    t = 0
-    k = 0
-    for i in range(la):
-        if fa[i]:
-            while not fb[k]:
-                k += 1
-            t += a[i] != b[k]
-            k += 1
-    h = t // 2
-    x = (m - h) / m
-    s = m / lb + m / la
-    s = s + x
-    return s / 3.0
+    t = sum(x != y for x, y in zip([x for x, f in zip(a, fa) if f], [y for y, f in zip(b, fb) if f]))
+    return (m / lb + m / la + (m - t // 2) / m) / 3.0
 
 
 def jaro_winkler(a: str, b: str) -> float:
@@ -116,13 +105,10 @@ def find_matches_above_threshold(query: str, candidates: list[str], threshold: f
 
 # ------------------------------------------------------------------ SimHash
 
-MASK64 = (1 << 64) - 1
-
-
 def fnv1a64(data: bytes) -> int:
     h = 0xCBF29CE484222325
     for byte in data:
-        h = ((h ^ byte) * 0x100000001B3) & MASK64
+        h = ((h ^ byte) * 0x100000001B3) & 0xFFFFFFFFFFFFFFFF
     return h
 
 
@@ -135,19 +121,11 @@ def simhash_tokens(lowered: str) -> list[str]:
     return [lowered[i : i + 3] for i in range(len(lowered) - 2)] + [w for w in words if w]
 
 
-def simhash_of_lowered(lowered: str) -> int:
-    if not lowered:
-        return 0
-    counters = [0] * 64
-    for token in simhash_tokens(lowered):
-        h = fnv1a64(token.encode("utf-8"))
-        for b in range(64):
-            counters[b] += 1 if (h >> b) & 1 else -1
-    return sum(1 << b for b in range(64) if counters[b] > 0)
-
-
 def simhash(text: str) -> int:
-    return simhash_of_lowered(text.lower()) if text else 0
+    """Bit b set where more than half the tokens of the lowercased text have
+    it set in their FNV-1a hash."""
+    hashes = [fnv1a64(token.encode()) for token in simhash_tokens(text.lower())]
+    return sum(1 << b for b in range(64) if 2 * sum(h >> b & 1 for h in hashes) > len(hashes))
 
 
 # ----------------------------------------------------------- random strings
@@ -186,15 +164,13 @@ def related_pair(rng: random.Random, max_len: int = 12, groups: tuple[str, ...] 
     a = random_text(rng, max_len, groups)
     b = list(a)
     for _ in range(rng.randint(0, 3)):
-        op = rng.random()
-        pos = rng.randint(0, len(b))
-        if op < 0.3 and b:
-            del b[min(pos, len(b) - 1)]
+        op, p = rng.random(), rng.randint(0, max(len(b) - 1, 0))
+        if op < 0.3:
+            del b[p : p + 1]
         elif op < 0.6:
-            b.insert(pos, rng.choice(ALPHABETS[rng.choice(names)]))
-        elif op < 0.8 and len(b) >= 2:
-            p = min(pos, len(b) - 2)
-            b[p], b[p + 1] = b[p + 1], b[p]
-        elif b:
-            b[min(pos, len(b) - 1)] = rng.choice(ALPHABETS[names[0]])
+            b.insert(p, rng.choice(ALPHABETS[rng.choice(names)]))
+        elif op < 0.8:
+            b[p : p + 2] = b[p : p + 2][::-1]
+        else:
+            b[p : p + 1] = [rng.choice(ALPHABETS[names[0]])]
     return a, "".join(b)

@@ -25,18 +25,13 @@ def test_simhash_values(text, expected):
 
 def test_distance_similarity_and_search_values():
     h14, h15 = mivo.simhash("iPhone 14"), mivo.simhash("iPhone 15")
-    assert mivo.simhash_distance(h14, h15) == 5
+    assert mivo.simhash_distance(h14, h15) == 5 and mivo.simhash_distance(0, 2**64 - 1) == 64
     assert mivo.simhash_similarity("iPhone 14", "iPhone 15") == 0.921875
     assert mivo.simhash_similarity("iPhone", "Galaxy") == 0.46875
     assert mivo.simhash_similarity("", "") == 1.0
-    assert mivo.simhash_distance(0, 2**64 - 1) == 64
     cands = [mivo.simhash(t) for t in ["iPhone 14 Pro", "iPhone 13", "Galaxy S23"]]
-    assert [mivo.simhash_distance(h14, c) for c in cands] == [8, 3, 24]
-    assert mivo.find_similar_hashes(h14, cands, 10) == [0, 1]
-    assert mivo.find_similar_hashes(h14, cands, 8) == [0, 1]
-    assert mivo.find_similar_hashes(h14, cands, 7) == [1]
+    assert [mivo.find_similar_hashes(h14, cands, d) for d in (8, 7)] == [[0, 1], [1]]  # distances 8, 3, 24
     assert mivo.find_similar_hashes(h14, [], 5) == []
-    assert mivo.find_similar_hashes(h14, [h14], 0) == [0]
     assert mivo.find_similar_hashes(h14, (h14, h14 ^ 1), 4294967295) == [0, 1]
 
 

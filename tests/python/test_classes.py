@@ -1,8 +1,9 @@
-"""The SimilarityOpts class: construction, attributes, refusals and repr."""
-
-from __future__ import annotations
-
+"""The module's classes: the enums' variants, SimilarityOpts' construction,
+attributes and repr, and both through pickle and copy."""
+import copy
 import math
+import pickle
+import sys
 
 import numpy as np
 import pytest
@@ -10,6 +11,34 @@ import pytest
 import mivo
 
 Opts = mivo.SimilarityOpts
+PROTOCOLS = range(pickle.HIGHEST_PROTOCOL + 1)
+VARIANTS = [
+    (mivo.Profile, ["Mini128", "Morton10x10", "Hilbert10x10"]),
+    (mivo.VectorPrecision, ["Full32", "Half16", "Quant8"]),
+    (mivo.DimensionMode, ["Preserve", "Reduce", "Common"]),
+]
+
+
+@pytest.mark.parametrize("cls,names", VARIANTS)
+def test_variants(cls, names):
+    assert cls.__name__ == cls.__qualname__ and cls.__text_signature__ is None
+    assert [a for a in vars(cls) if not a.startswith("__")] == names
+    for number, name in enumerate(names):
+        inst = getattr(cls, name)
+        assert inst is getattr(cls, name) and type(inst) is cls and int(inst) == number
+        assert repr(inst) == str(inst) == f"{cls.__name__}.{name}"
+        assert inst == inst and hash(inst) == hash(inst)
+        assert inst != number and not isinstance(inst, int) and not hasattr(inst, "__index__")
+        assert all(inst != getattr(cls, other) for other in names if other != name)
+    # No constructor, no ordering, no replacing the variants.
+    first = getattr(cls, names[0])
+    refused = [cls, lambda: first < first, lambda: [0, 1, 2][first]]
+    if sys.version_info >= (3, 10):  # 3.9 has no immutable classes made at run time
+        refused.append(lambda: setattr(cls, names[0], 1))
+    for call in refused:
+        with pytest.raises(TypeError):
+            call()
+    assert getattr(cls, names[0]) is first
 
 
 @pytest.mark.parametrize(
@@ -81,3 +110,28 @@ def test_no_other_attributes_and_identity_equality():
 def test_repr_prefix_scale(value, text):
     assert repr(Opts(False, True, value)) == (
         f"SimilarityOpts(case_sensitive=false, trim_whitespace=true, prefix_scale={text})")
+
+
+@pytest.mark.parametrize("protocol", PROTOCOLS)
+def test_variants_unpickle_as_the_same_object(protocol):
+    for v in (getattr(cls, name) for cls, names in VARIANTS for name in names):
+        assert pickle.loads(pickle.dumps(v, protocol)) is v
+        assert copy.copy(v) is v and copy.deepcopy(v) is v
+    # Pickled by name, so a stream stays valid whatever the variant numbers.
+    assert b"Mini128" in pickle.dumps(mivo.Profile.Mini128, protocol)
+
+
+@pytest.mark.parametrize("protocol", PROTOCOLS)
+@pytest.mark.parametrize(
+    "fields", [(True, False, 0.1), (False, True, -0.0), (False, False, float("nan")), (True, True, 1e-300)]
+)
+def test_similarity_opts_round_trip_field_by_field(protocol, fields):
+    opts = Opts(*fields)
+    for other in (pickle.loads(pickle.dumps(opts, protocol)), copy.copy(opts), copy.deepcopy(opts)):
+        assert type(other) is Opts and other is not opts
+        assert repr(other) == repr(opts)
+        assert np.float64(other.prefix_scale).tobytes() == np.float64(fields[2]).tobytes()
+    # A copy is independent of the original.
+    twin = copy.copy(opts)
+    twin.case_sensitive = not fields[0]
+    assert opts.case_sensitive is fields[0]
