@@ -121,8 +121,3 @@ def test_levenshtein_with_opts_against_model(case_sensitive, trim):
         if not case_sensitive:
             pa, pb = pa.lower(), pb.lower()
         assert mivo.levenshtein_with_opts(a, b, opts) == model.levenshtein(pa, pb), (a, b)
-
-
-def test_levenshtein_with_opts_refuses_other_options():
-    with pytest.raises(TypeError, match=r"^argument 'opts': 'dict' object cannot be cast as 'SimilarityOpts'$"):
-        mivo.levenshtein_with_opts("a", "b", {"case_sensitive": False})
