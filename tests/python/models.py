@@ -1,23 +1,12 @@
-"""Straightforward reference models of the identifier text form, the
-full-vector header and the payload formulas, written plainly in Python /
-NumPy, and helpers shared by the embedding tests."""
+"""Helpers shared by the tests: the message of an expected exception, and for
+the embedding tests fixed random vectors, get_metadata's dictionary and
+crafted identifiers written from raw bytes."""
 
 import base64
 import struct
 
 import numpy as np
 import pytest
-
-F32_MAX = float(np.finfo(np.float32).max)
-
-SEED_SIMHASH = 0x4D49564F53494D48  # "MIVOSIMH"
-SEED_WORDS = {  # the low 32 bits of each full-vector seed, as stored
-    "lossless": 0x46554C4C,  # "FULL"
-    "compressed": 0x434F4D50,  # "COMP"
-    "max_length": 0x4D41584C,  # "MAXL"
-    "cross": 0x58444949,  # "XDII"
-}
-PRECISION_CODES = {"Full32": 0, "Half16": 1, "Quant8": 2}
 
 
 def vec(n, seed):
@@ -28,12 +17,18 @@ def bits_of(a):
     return np.asarray(a, np.float32).view(np.uint32)
 
 
-def raises(call, exc=ValueError):
-    """The message of the exception of exactly type exc that call raises."""
+def raises(call, exc=ValueError, message=None):
+    """The message of the exception of exactly type exc that call raises.
+    Given a message, checks it: in full, or, where it ends in ': ' or is
+    empty, as the prefix of the interpreter's own text; an overflow names no
+    parameter."""
     with pytest.raises(exc) as info:
         call()
-    assert type(info.value) is exc
-    return str(info.value)
+    text = str(info.value)
+    assert type(info.value) is exc and (exc is not OverflowError or "argument" not in text)
+    if message is not None:
+        assert text.startswith(message) and (text == message) == (message != "" and not message.endswith(": "))
+    return text
 
 
 def metadata(precision, mode, encoded, original=768, bits=None):
@@ -52,8 +47,7 @@ def metadata(precision, mode, encoded, original=768, bits=None):
 
 
 # base32hex is base32 with another alphabet (base64.b32hexencode needs 3.10).
-_STD, _HEX = "ABCDEFGHIJKLMNOPQRSTUVWXYZ234567", "0123456789ABCDEFGHIJKLMNOPQRSTUV"
-_TO_HEX, _FROM_HEX = str.maketrans(_STD, _HEX), str.maketrans(_HEX, _STD)
+_TO_HEX = str.maketrans("ABCDEFGHIJKLMNOPQRSTUVWXYZ234567", "0123456789ABCDEFGHIJKLMNOPQRSTUV")
 
 
 def b32(data):
@@ -61,48 +55,7 @@ def b32(data):
     return base64.b32encode(bytes(data)).decode().translate(_TO_HEX).rstrip("=").lower()
 
 
-def unb32(text):
-    upper = text.upper()
-    if not set(upper) <= set(_HEX):
-        raise ValueError("not base32hex")
-    return base64.b32decode((upper + "=" * (-len(upper) % 8)).translate(_FROM_HEX))
-
-
-def text_len(nbytes):
-    return (8 * nbytes + 4) // 5
-
-
-def precision_code(precision, bits=None):
-    return bits + 2 if precision == "Bits" else PRECISION_CODES[precision]
-
-
-def payload_len(precision, count, bits=None):
-    if precision == "Full32":
-        return 4 * count
-    if precision == "Half16":
-        return 2 * count
-    if precision == "Quant8":
-        return 8 + count
-    return 8 + (count * bits + 7) // 8
-
-
-def full_header(original, precision, mode, target, seed_word, first=0x04, reserved=0):
-    """The 12-byte full-vector header; precision and mode are raw codes."""
-    return bytes([first, reserved]) + struct.pack(">HBBHI", original, precision, mode, target, seed_word)
-
-
-def full_id(payload, original=64, precision=0, mode=0, target=0, seed_word=0, **kw):
-    return b32(full_header(original, precision, mode, target, seed_word, **kw) + bytes(payload))
-
-
-def normalize_model(values):
-    """Unit length in f32: sequential sum of squares from -0.0, sqrt, divide."""
-    v = np.asarray(values, np.float32)
-    s = np.float32(-0.0)
-    with np.errstate(over="ignore"):
-        for x in v:
-            s = np.float32(s + np.float32(x * x))
-    if not s > 0:
-        return v.copy()
-    return (v / np.sqrt(s)).astype(np.float32)
-
+def full_id(payload, original=64, precision=0, mode=0, target=0):
+    """A full-vector identifier: the 12-byte header (raw precision and mode
+    codes, a zero seed word) and the payload."""
+    return b32(bytes([4, 0]) + struct.pack(">HBBHI", original, precision, mode, target, 0) + bytes(payload))

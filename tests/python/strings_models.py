@@ -15,14 +15,24 @@ WHITE_SPACE = frozenset(
 # ----------------------------------------------------------------- metrics
 
 
+def edit_distance(a: str, b: str, transpositions: bool = False) -> int:
+    """The full table of edit costs; with transpositions of two neighbours
+    (optimal string alignment) when asked."""
+    d = [[i + j if i == 0 or j == 0 else 0 for j in range(len(b) + 1)] for i in range(len(a) + 1)]
+    for i in range(1, len(a) + 1):
+        for j in range(1, len(b) + 1):
+            d[i][j] = min(d[i - 1][j - 1] + (a[i - 1] != b[j - 1]), d[i][j - 1] + 1, d[i - 1][j] + 1)
+            if transpositions and i >= 2 and j >= 2 and a[i - 1] == b[j - 2] and a[i - 2] == b[j - 1]:
+                d[i][j] = min(d[i][j], d[i - 2][j - 2] + 1)
+    return d[-1][-1]
+
+
 def levenshtein(a: str, b: str) -> int:
-    prev = list(range(len(b) + 1))
-    for i, x in enumerate(a, 1):
-        cur = [i]
-        for j, y in enumerate(b, 1):
-            cur.append(min(prev[j - 1] + (x != y), prev[j] + 1, cur[j - 1] + 1))
-        prev = cur
-    return prev[-1]
+    return edit_distance(a, b)
+
+
+def osa_distance(a: str, b: str) -> int:
+    return edit_distance(a, b, transpositions=True)
 
 
 def normalized_levenshtein(a: str, b: str) -> float:
@@ -50,19 +60,8 @@ def jaro(a: str, b: str) -> float:
                 break
     if m == 0:
         return 0.0
-    t = 0
-    k = 0
-    for i in range(la):
-        if fa[i]:
-            while not fb[k]:
-                k += 1
-            t += a[i] != b[k]
-            k += 1
-    h = t // 2
-    x = (m - h) / m
-    s = m / lb + m / la
-    s = s + x
-    return s / 3.0
+    t = sum(x != y for x, y in zip([x for x, f in zip(a, fa) if f], [y for y, f in zip(b, fb) if f]))
+    return (m / lb + m / la + (m - t // 2) / m) / 3.0
 
 
 def jaro_winkler(a: str, b: str) -> float:
@@ -75,25 +74,6 @@ def jaro_winkler(a: str, b: str) -> float:
             break
         prefix += 1
     return (1.0 - j) * (prefix * 0.1) + j
-
-
-def osa_distance(a: str, b: str) -> int:
-    if a == b:
-        return 0
-    la, lb = len(a), len(b)
-    d = [[0] * (lb + 1) for _ in range(la + 1)]
-    for i in range(la + 1):
-        d[i][0] = i
-    for j in range(lb + 1):
-        d[0][j] = j
-    for i in range(1, la + 1):
-        for j in range(1, lb + 1):
-            cost = 0 if a[i - 1] == b[j - 1] else 1
-            v = min(d[i - 1][j - 1] + cost, d[i][j - 1] + 1, d[i - 1][j] + 1)
-            if i >= 2 and j >= 2 and a[i - 1] == b[j - 2] and a[i - 2] == b[j - 1]:
-                v = min(v, d[i - 2][j - 2] + 1)
-            d[i][j] = v
-    return d[la][lb]
 
 
 def hamming(a: str, b: str) -> int | None:
@@ -109,68 +89,43 @@ def best_match(a: str, b: str) -> float:
 
 
 def find_best_match(query: str, candidates: list[str]) -> dict:
-    if not candidates:
-        return {"index": 0, "score": 0.0}
-    best, index = best_match(query, candidates[0]), 0
-    for i in range(1, len(candidates)):
-        s = best_match(query, candidates[i])
-        if best <= s:
-            best, index = s, i
-    return {"index": index, "score": best}
+    """The last of the best scores wins."""
+    best = {"index": 0, "score": 0.0}
+    for i, c in enumerate(candidates):
+        s = best_match(query, c)
+        if i == 0 or best["score"] <= s:
+            best = {"index": i, "score": s}
+    return best
 
 
 def find_matches_above_threshold(query: str, candidates: list[str], threshold: float) -> list[dict]:
-    out = []
-    for i, c in enumerate(candidates):
-        s = best_match(query, c)
-        if s >= threshold:
-            out.append({"index": i, "score": s})
-    return out
+    scores = [best_match(query, c) for c in candidates]
+    return [{"index": i, "score": s} for i, s in enumerate(scores) if s >= threshold]
 
 
 # ------------------------------------------------------------------ SimHash
 
-MASK64 = (1 << 64) - 1
-
-
 def fnv1a64(data: bytes) -> int:
     h = 0xCBF29CE484222325
     for byte in data:
-        h = ((h ^ byte) * 0x100000001B3) & MASK64
+        h = ((h ^ byte) * 0x100000001B3) & 0xFFFFFFFFFFFFFFFF
     return h
 
 
 def simhash_tokens(lowered: str) -> list[str]:
-    n = len(lowered)
-    if n < 3:
+    """Every run of three code points and every word; a text under three
+    code points is its code points."""
+    if len(lowered) < 3:
         return list(lowered)
-    tokens = [lowered[i : i + 3] for i in range(n - 2)]
-    word = []
-    for ch in lowered:
-        if ch in WHITE_SPACE:
-            if word:
-                tokens.append("".join(word))
-            word = []
-        else:
-            word.append(ch)
-    if word:
-        tokens.append("".join(word))
-    return tokens
-
-
-def simhash_of_lowered(lowered: str) -> int:
-    if not lowered:
-        return 0
-    counters = [0] * 64
-    for token in simhash_tokens(lowered):
-        h = fnv1a64(token.encode("utf-8"))
-        for b in range(64):
-            counters[b] += 1 if (h >> b) & 1 else -1
-    return sum(1 << b for b in range(64) if counters[b] > 0)
+    words = "".join(" " if ch in WHITE_SPACE else ch for ch in lowered).split(" ")
+    return [lowered[i : i + 3] for i in range(len(lowered) - 2)] + [w for w in words if w]
 
 
 def simhash(text: str) -> int:
-    return simhash_of_lowered(text.lower()) if text else 0
+    """Bit b set where more than half the tokens of the lowercased text have
+    it set in their FNV-1a hash."""
+    hashes = [fnv1a64(token.encode()) for token in simhash_tokens(text.lower())]
+    return sum(1 << b for b in range(64) if 2 * sum(h >> b & 1 for h in hashes) > len(hashes))
 
 
 # ----------------------------------------------------------- random strings
@@ -190,34 +145,32 @@ ALPHABETS = {
 
 
 def random_text(rng: random.Random, max_len: int = 12, groups: tuple[str, ...] | None = None) -> str:
-    """A random string mixing the alphabets above, with Greek words ending in
-    a capital sigma now and then (the Final_Sigma context)."""
+    """A random string mixing the alphabets above (all by default, with Greek
+    words ending in a capital sigma now and then: the Final_Sigma context)."""
     names = groups or tuple(ALPHABETS)
     length = rng.randint(0, max_len)
     out = []
     while len(out) < length:
-        r = rng.random()
-        if r < 0.08:
+        if groups is None and rng.random() < 0.08:
             out.extend(rng.choice(["ΟΔΟΣ", "Σ", "ΑΣ ", "Α\u0301Σ", "ΣΑ", "ΑΣ\u0345", "a'Σ", "Σ."]))
         else:
             out.append(rng.choice(ALPHABETS[rng.choice(names)]))
     return "".join(out[:length])
 
 
-def related_pair(rng: random.Random, max_len: int = 12) -> tuple[str, str]:
+def related_pair(rng: random.Random, max_len: int = 12, groups: tuple[str, ...] | None = None) -> tuple[str, str]:
     """Two strings that often share characters: a random string and an edited copy."""
-    a = random_text(rng, max_len)
+    names = groups or tuple(ALPHABETS)
+    a = random_text(rng, max_len, groups)
     b = list(a)
     for _ in range(rng.randint(0, 3)):
-        op = rng.random()
-        pos = rng.randint(0, len(b))
-        if op < 0.3 and b:
-            del b[min(pos, len(b) - 1)]
+        op, p = rng.random(), rng.randint(0, max(len(b) - 1, 0))
+        if op < 0.3:
+            del b[p : p + 1]
         elif op < 0.6:
-            b.insert(pos, rng.choice(ALPHABETS[rng.choice(tuple(ALPHABETS))]))
-        elif op < 0.8 and len(b) >= 2:
-            p = min(pos, len(b) - 2)
-            b[p], b[p + 1] = b[p + 1], b[p]
-        elif b:
-            b[min(pos, len(b) - 1)] = rng.choice(ALPHABETS["ascii"])
+            b.insert(p, rng.choice(ALPHABETS[rng.choice(names)]))
+        elif op < 0.8:
+            b[p : p + 2] = b[p : p + 2][::-1]
+        else:
+            b[p : p + 1] = [rng.choice(ALPHABETS[names[0]])]
     return a, "".join(b)

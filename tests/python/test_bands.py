@@ -1,48 +1,26 @@
-"""LSH bands: the 128-bit SimHash of the raw values cut into base32hex bands."""
+"""LSH bands from Python: band counts and defaults, the values accepted and
+their conversion, refusals (the bands themselves are pinned in the golden
+file)."""
 import numpy as np
 import pytest
 
 import mivo
 
-from .models import SEED_SIMHASH, b32, normalize_model, raises, unb32, vec
+from .models import raises, vec
 
 V = vec(768, 768)
+NAN_MESSAGE = "Invalid embedding value (NaN or Inf detected)"
 
 
-def hash_bytes(values, bands=1, seed=None):
-    return b"".join(unb32(t) for t in mivo.embedding_to_bands(values, bands, seed))
-
-
-@pytest.mark.parametrize("bands,chars", [(1, 26), (2, 13), (4, 7), (8, 4), (16, 2)])
-def test_bands_are_consecutive_slices_of_one_hash(bands, chars):
-    texts = mivo.embedding_to_bands(V, bands)
-    assert type(texts) is list and len(texts) == bands
-    assert all(type(t) is str and len(t) == chars for t in texts)
-    whole, width = hash_bytes(V), 16 // bands
-    assert texts == [b32(whole[i * width:(i + 1) * width]) for i in range(bands)]
-
-
-def test_band_counts_defaults_and_zero_hash():
-    assert [len(t) for t in mivo.embedding_to_bands(V)] == [7, 7, 7, 7]
-    assert mivo.embedding_to_bands([]) == ["0000000"] * 4
-    assert mivo.embedding_to_bands(np.zeros(768, np.float32)) == ["0000000"] * 4
-    assert mivo.embedding_to_bands([0.0, -0.0], 1) == ["0" * 26]
-
-
-def test_seed_default():
+def test_band_counts_widths_and_defaults():
+    for bands, chars in [(1, 26), (2, 13), (4, 7), (8, 4), (16, 2)]:
+        texts = mivo.embedding_to_bands(V, bands)
+        assert type(texts) is list and [(type(t), len(t)) for t in texts] == [(str, chars)] * bands
     default = mivo.embedding_to_bands(V)
-    assert mivo.embedding_to_bands(V, seed=None) == mivo.embedding_to_bands(V, 4, SEED_SIMHASH) == default
-    assert mivo.embedding_to_bands(V, 4, 0) != default
-    assert mivo.embedding_to_bands(V, 4, SEED_SIMHASH + 1) != default
-    assert len(mivo.embedding_to_bands(V, 4, 2**64 - 1)) == 4
-
-
-def test_bands_match_mini128_of_the_normalised_values():
-    # encode() hashes the unit-length vector; hashing those same f32 values
-    # here gives the Mini128 payload exactly.
-    unit = normalize_model(V)
-    assert hash_bytes(unit.tolist()) == hash_bytes(unit) == unb32(mivo.encode(V, mivo.Profile.Mini128))[2:]
-    assert int.from_bytes(hash_bytes(V), "big") ^ int.from_bytes(hash_bytes(-V), "big") == 2**128 - 1
+    assert mivo.embedding_to_bands(V, 4, None) == default != mivo.embedding_to_bands(V, 4, 0)
+    assert len(default) == len(mivo.embedding_to_bands(V, 4, 2**64 - 1)) == 4
+    assert mivo.embedding_to_bands([]) == ["0000000"] * 4
+    assert mivo.embedding_to_bands([0.0, -0.0], 1) == ["0" * 26]
 
 
 def test_values_are_read_one_by_one_and_narrowed_to_f32():
@@ -58,30 +36,25 @@ def test_values_are_read_one_by_one_and_narrowed_to_f32():
     for same in (V.tolist(), tuple(V.tolist()), V.astype(np.float64), np.repeat(V, 2)[::2]):
         assert mivo.embedding_to_bands(same) == expected
     wide = np.random.default_rng(3).standard_normal(200).tolist()  # not representable in f32
-    assert hash_bytes(wide) == hash_bytes(np.array(wide, np.float32).tolist())
-    assert hash_bytes([2, 2.0, True, Two(), Idx()]) == hash_bytes([2.0, 2.0, 1.0, 2.0, 2.0])
+    assert mivo.embedding_to_bands(wide, 1) == mivo.embedding_to_bands(np.array(wide, np.float32), 1)
+    assert mivo.embedding_to_bands([2, 2.0, True, Two(), Idx()], 1) == mivo.embedding_to_bands(
+        [2.0, 2.0, 1.0, 2.0, 2.0], 1)
     # No length check here.
     assert len(mivo.embedding_to_bands(np.ones(5000, np.float32), 2)) == 2
 
 
 @pytest.mark.parametrize("bands", [0, 3, 5, 7, 9, 15, 17, 32, 255])
 def test_band_count_that_does_not_divide_16_is_refused(bands):
-    text = raises(lambda: mivo.embedding_to_bands(V, bands))
-    assert text == f"num_bands must be 1, 2, 4, 8 or 16, got {bands}"
+    assert raises(lambda: mivo.embedding_to_bands(V, bands)) == f"num_bands must be 1, 2, 4, 8 or 16, got {bands}"
 
 
-@pytest.mark.parametrize("bad", [float("nan"), float("inf"), -float("inf"), 1e39, -3.5e38])
+@pytest.mark.parametrize("bad", [float("nan"), -float("inf"), 1e39, -3.5e38])
 @pytest.mark.parametrize("as_array", [False, True])
-def test_values_not_finite_in_f32_are_refused_like_encode(bad, as_array):
+def test_values_not_finite_in_f32_are_refused(bad, as_array):
     values = V.astype(np.float64)
     values[100] = bad
-    arg = values if as_array else values.tolist()
-    text = raises(lambda: mivo.embedding_to_bands(arg, 16))
-    assert text == "Invalid embedding value (NaN or Inf detected)"
-    if np.isnan(bad) or np.isinf(bad):
-        assert raises(lambda: mivo.encode(values.astype(np.float32), mivo.Profile.Mini128)) == text
-    # The largest finite f32 still hashes.
-    values[100] = np.finfo(np.float32).max
+    assert raises(lambda: mivo.embedding_to_bands(values if as_array else values.tolist(), 16)) == NAN_MESSAGE
+    values[100] = np.finfo(np.float32).max  # the largest finite f32 still hashes
     assert len(mivo.embedding_to_bands(values.tolist(), 16)) == 16
 
 
@@ -100,32 +73,9 @@ def test_values_not_finite_in_f32_are_refused_like_encode(bad, as_array):
     ids=lambda x: repr(x)[:40] if isinstance(x, dict) else None,
 )
 def test_conversion_errors(kwargs, exc, message):
-    text = raises(lambda: mivo.embedding_to_bands(**kwargs), exc)
-    if exc is OverflowError:
-        assert "argument" not in text
-    elif message.endswith(": "):
-        assert text.startswith(message) and len(text) > len(message)  # then the interpreter's message
-    else:
-        assert text == message
+    raises(lambda: mivo.embedding_to_bands(**kwargs), exc, message)
 
 
-def test_arguments_converted_in_order():
-    assert raises(lambda: mivo.embedding_to_bands("x", None, "y"), TypeError).startswith("argument 'embedding': ")
-    assert raises(lambda: mivo.embedding_to_bands([1.0], None, "y"), TypeError).startswith("argument 'num_bands': ")
-    # The band count is checked after every argument is converted.
+def test_band_count_checked_after_every_conversion():
     assert raises(lambda: mivo.embedding_to_bands([1.0], 3, "y"), TypeError).startswith("argument 'seed': ")
     assert raises(lambda: mivo.embedding_to_bands([float("nan")], 3)).startswith("num_bands must be")
-
-
-def test_error_raised_while_iterating_propagates():
-    class Broken:
-        def __len__(self):
-            return 2
-
-        def __getitem__(self, i):
-            if i == 1:
-                raise KeyError("boom")
-            return 1.0
-
-    with pytest.raises(KeyError):
-        mivo.embedding_to_bands(Broken())

@@ -1,8 +1,7 @@
-"""The module frame: registration, signatures and docstrings, binding messages,
+"""The module frame: registration, docstring examples, binding messages,
 conversions, re-import."""
 import doctest
 import importlib
-import inspect
 import sys
 
 import numpy as np
@@ -56,54 +55,6 @@ EXPECTED_ALL = [
     "__version__",
 ]
 
-SUMMARIES = {
-    "levenshtein": "Compute the Levenshtein distance between two strings.",
-    "normalized_levenshtein": "Compute the normalized Levenshtein similarity between two strings.",
-    "jaro": "Compute the Jaro similarity between two strings.",
-    "jaro_winkler": "Compute the Jaro-Winkler similarity between two strings.",
-    "hamming": "Compute the Hamming distance between two strings.",
-    "osa_distance": "Compute the OSA (Optimal String Alignment) distance between two strings.",
-    "best_match": "Compute the best matching similarity between two strings.",
-    "find_best_match": "Find the best match for a query string in a list of candidates.",
-    "find_matches_above_threshold": "Find all matches above a threshold score.",
-    "levenshtein_with_opts": "Compute Levenshtein distance with custom options.",
-    "simhash": "Compute the SimHash fingerprint of a string.",
-    "simhash_distance": "Compute the Hamming distance between two SimHash values.",
-    "simhash_similarity": "Compute the normalized SimHash similarity between two strings.",
-    "find_similar_hashes": "Find all hashes within a given distance threshold.",
-    "SimilarityOpts": "Options for configuring string similarity algorithms.",
-    "encode": "Encode an embedding vector to an MIVO string.",
-    "decode": "Decode an MIVO string to raw bytes.",
-    "mivo_hamming_distance": "Compute Hamming distance between two MIVO strings.",
-    "encode_lossless": "Encode an embedding using lossless full vector encoding.",
-    "encode_compressed": "Encode an embedding with percentage-based compression.",
-    "encode_max_length": "Encode an embedding with a maximum output string length constraint.",
-    "decode_to_embedding": "Decode an MIVO string back to an embedding vector.",
-    "is_reversible": "Check if an MIVO can be decoded back to an embedding.",
-    "encode_cross_dimensional": "Encode an embedding for cross-dimensional comparison.",
-    "get_metadata": "Get metadata about a FullVector MIVO.",
-    "embedding_to_bands": "Generate LSH bands from an embedding for database querying",
-}
-
-
-# Parameters with defaults; every other parameter is required.
-DEFAULTS = {
-    "SimilarityOpts": "(case_sensitive=True, trim_whitespace=False, prefix_scale=0.1)",
-    "embedding_to_bands": "(embedding, num_bands=4, seed=None)",
-}
-
-# Functions whose docstring examples run as they stand.
-RUNNABLE_EXAMPLES = list(VALID_ARGS)[:14] + ["SimilarityOpts"]
-
-
-def same(x, y):
-    """Result equality that also compares float32 arrays bit for bit."""
-    if isinstance(x, np.ndarray) or isinstance(y, np.ndarray):
-        return (type(x) is type(y) and x.dtype == y.dtype and x.shape == y.shape
-                and np.array_equal(x.view(np.uint32), y.view(np.uint32)))
-    return type(x) is type(y) and x == y
-
-
 def test_version_all_and_registration_order():
     assert mivo.__version__ == "0.4.51"
     assert mivo.__all__ == EXPECTED_ALL
@@ -111,9 +62,6 @@ def test_version_all_and_registration_order():
     assert [n for n in EXPECTED_ALL if callable(getattr(mivo, n)) and not isinstance(getattr(mivo, n), type)] == list(
         VALID_ARGS)
     assert all(getattr(mivo, n).__module__ == "mivo" for n in EXPECTED_ALL[:-1])
-    title, body = mivo.__doc__.split("\n\n")
-    assert "mivo" in title
-    assert body == "A fast library for computing various string similarity metrics."
 
 
 def test_reimport_returns_same_module():
@@ -124,63 +72,41 @@ def test_reimport_returns_same_module():
         sys.modules["mivo"] = first
 
 
-@pytest.mark.parametrize("name", list(SUMMARIES))
-def test_signature_and_docstring(name):
-    obj = getattr(mivo, name)
-    signature = DEFAULTS.get(name) or "(" + ", ".join(VALID_ARGS[name]) + ")"
-    assert obj.__text_signature__ == signature
-    assert str(inspect.signature(obj)) == signature
-    for param in inspect.signature(obj).parameters.values():
-        assert param.kind is inspect.Parameter.POSITIONAL_OR_KEYWORD
-    doc = obj.__doc__
-    assert doc.split("\n\n")[0] == SUMMARIES[name]
-    sections = ["Args:", "Example:"] + (["Returns:"] if name != "SimilarityOpts" else [])
-    assert all("\n" + section + "\n" in doc for section in sections)
-    assert "\n    >>> import mivo\n" in doc
-
-
-@pytest.mark.parametrize("name", RUNNABLE_EXAMPLES)
-def test_docstring_examples_run(name):
+@pytest.mark.parametrize("name", list(VALID_ARGS) + ["SimilarityOpts"])
+def test_signature_and_docstring_examples(name):
+    """A signature (stubtest compares it with the stub's, test_typing.py) and
+    examples; those of the string functions run as they stand."""
+    assert getattr(mivo, name).__text_signature__.startswith("(")
     test = doctest.DocTestParser().get_doctest(getattr(mivo, name).__doc__, {"mivo": mivo}, name, None, 0)
     assert test.examples, "no example"
-    runner = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS)
-    runner.run(test, out=lambda s: None)
-    assert runner.failures == 0, runner.summarize(verbose=False)
+    if name in list(VALID_ARGS)[:14] + ["SimilarityOpts"]:
+        runner = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS)
+        runner.run(test, out=lambda s: None)
+        assert runner.failures == 0, runner.summarize(verbose=False)
 
 
 class Poison:
     """An argument no conversion accepts; it names itself in messages."""
 
 
-def _slot_cases():
-    for name, kwargs in VALID_ARGS.items():
-        for i, param in enumerate(kwargs):
-            yield name, i, param
-
-
-@pytest.mark.parametrize("name,index,param", list(_slot_cases()))
+@pytest.mark.parametrize("name,index,param", [(n, i, p) for n, kw in VALID_ARGS.items() for i, p in enumerate(kw)])
 @pytest.mark.parametrize("style", ["positional", "keyword", "mixed"])
 def test_each_slot_reaches_its_own_parameter(name, index, param, style):
     """Hand-written fastcall parsers are known to read the wrong slot."""
     fn = getattr(mivo, name)
-    values = list(VALID_ARGS[name].values())
-    names = list(VALID_ARGS[name])
-    values[index] = Poison()
-    if style == "positional":
-        call = lambda: fn(*values)
-    elif style == "keyword":
-        call = lambda: fn(**dict(zip(reversed(names), reversed(values))))
-    else:  # the first parameter by position, the rest by keyword
-        call = lambda: fn(values[0], **dict(zip(names[1:], values[1:])))
-    with pytest.raises(TypeError) as info:
-        call()
-    assert str(info.value).startswith(f"argument '{param}': ")
-    assert "Poison" in str(info.value)
-    # And with every slot valid the call goes through, in each style.
-    good = list(VALID_ARGS[name].values())
-    first = fn(*good)
-    assert same(first, fn(**dict(zip(names, good))))
-    assert same(first, fn(good[0], **dict(zip(names[1:], good[1:]))))
+    names, good = list(VALID_ARGS[name]), list(VALID_ARGS[name].values())
+    bad = good[:index] + [Poison()] + good[index + 1:]
+
+    def call(values):
+        if style == "positional":
+            return fn(*values)
+        if style == "keyword":  # in reverse order
+            return fn(**dict(zip(reversed(names), reversed(values))))
+        return fn(values[0], **dict(zip(names[1:], values[1:])))
+
+    with pytest.raises(TypeError, match=f"^argument '{param}': .*Poison"):
+        call(bad)
+    assert repr(call(good)) == repr(fn(*good))  # arrays too: a few values, printed in full
 
 
 @pytest.mark.parametrize(
@@ -188,27 +114,25 @@ def test_each_slot_reaches_its_own_parameter(name, index, param, style):
     [
         (lambda: mivo.levenshtein("a"), "levenshtein() missing 1 required positional argument: 'b'"),
         (lambda: mivo.levenshtein(), "levenshtein() missing 2 required positional arguments: 'a' and 'b'"),
-        (lambda: mivo.levenshtein(b="x"), "levenshtein() missing 1 required positional argument: 'a'"),
         (lambda: mivo.find_similar_hashes(), "find_similar_hashes() missing 3 required positional arguments: "
                                              "'query_hash', 'candidate_hashes', and 'max_distance'"),
         (lambda: mivo.levenshtein("a", "b", "c"), "levenshtein() takes 2 positional arguments but 3 were given"),
         (lambda: mivo.levenshtein("a", b="x", c=1), "levenshtein() got an unexpected keyword argument 'c'"),
         (lambda: mivo.levenshtein("a", a="b"), "levenshtein() got multiple values for argument 'a'"),
-        (lambda: mivo.levenshtein(1, "a"), "argument 'a': 'int' object cannot be cast as 'str'"),
         (lambda: mivo.levenshtein("a", b"a"), "argument 'b': 'bytes' object cannot be cast as 'str'"),
-        (lambda: mivo.levenshtein("a", None), "argument 'b': 'NoneType' object cannot be cast as 'str'"),
+        (lambda: mivo.levenshtein_with_opts("a", "b", {}), "argument 'opts': 'dict' object cannot be cast as 'SimilarityOpts'"),
         # surplus positionals are reported before keyword problems
         (lambda: mivo.levenshtein("a", "b", "c", d=1), "levenshtein() takes 2 positional arguments but 3 were given"),
         # keywords are examined in the order given
         (lambda: mivo.levenshtein("a", x=1, a=2), "levenshtein() got an unexpected keyword argument 'x'"),
         (lambda: mivo.levenshtein("a", a=2, x=1), "levenshtein() got multiple values for argument 'a'"),
+        (lambda: mivo.levenshtein("a", "b", **{"\ud800": 1}), "levenshtein() got an unexpected keyword argument '\ud800'"),
     ],
 )
 def test_binding_messages(call, message):
     with pytest.raises(TypeError) as info:
         call()
-    assert type(info.value) is TypeError
-    assert str(info.value) == message
+    assert type(info.value) is TypeError and str(info.value) == message
 
 
 def test_string_conversion():
