@@ -13,8 +13,6 @@
 namespace mivo::embeddings {
 namespace {
 
-Bytes bytes_of(std::string_view s) { return Bytes(s.begin(), s.end()); }
-
 // A bit-at-a-time model of the encoder, written straight from the rules.
 
 const std::string kAlpha = "0123456789abcdefghijklmnopqrstuv";
@@ -34,12 +32,6 @@ std::string model_encode(const Bytes& in) {
 }
 
 // ------------------------------------------------------------ text form
-
-TEST(TextForm, WorkedExamples) {
-    EXPECT_EQ(encode_text(bytes_of("abc")), "c5h66");
-    EXPECT_EQ(decode_text("c5h66").value(), bytes_of("abc"));
-    EXPECT_EQ(decode_text("C5H66").error().display(), "Invalid base32hex encoding");
-}
 
 TEST(TextForm, CheckTextAcceptsOnlyTheAlphabet) {
     EXPECT_TRUE(check_text("0").has_value());  // bad length is not the character check's business
@@ -104,21 +96,15 @@ TEST(Header, FullVectorWritesAndReadsBack) {
     const struct {
         Precision precision;
         DimensionMode mode;
-        Bytes expected;
+        const char* expected;
     } cases[] = {
-        {Precision::bits_of(32),
-         DimensionMode::reduce(1),
-         {0x04, 0x00, 0x03, 0x00, 34, 1, 0x00, 0x01, 0x46, 0x55, 0x4C, 0x4C}},
-        {Precision::half16(),
-         DimensionMode::common(2048),
-         {0x04, 0x00, 0x03, 0x00, 1, 2, 0x08, 0x00, 0x46, 0x55, 0x4C, 0x4C}},
-        {Precision::quant8(),
-         DimensionMode::preserve(),
-         {0x04, 0x00, 0x03, 0x00, 2, 0, 0x00, 0x00, 0x46, 0x55, 0x4C, 0x4C}},
+        {Precision::bits_of(32), DimensionMode::reduce(1), "040003002201000146554c4c"},
+        {Precision::half16(), DimensionMode::common(2048), "040003000102080046554c4c"},
+        {Precision::quant8(), DimensionMode::preserve(), "040003000200000046554c4c"},
     };
     for (const auto& c : cases) {
         const Bytes h = to_header(full_vector_info(c.precision, c.mode));
-        EXPECT_EQ(h, c.expected);
+        EXPECT_EQ(h, from_hex(c.expected));
         const auto back = read_full_vector_header(h);
         ASSERT_TRUE(back.has_value());
         ProfileInfo want = full_vector_info(c.precision, c.mode);
