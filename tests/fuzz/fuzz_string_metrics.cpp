@@ -16,8 +16,7 @@
 
 namespace {
 
-using Chars = std::vector<char32_t>;
-using mivo::fuzz::scalars_of;
+using mivo::fuzz::Chars;
 
 // The textbook table; with osa, adjacent swaps cost one edit too.
 std::uint64_t model_edit(const Chars& a, const Chars& b, bool osa) {
@@ -64,11 +63,8 @@ double model_jaro(const Chars& a, const Chars& b) {
         t += a[i] != b[k];
         ++k;
     }
-    const double md = m, h = t / 2, la = static_cast<double>(a.size()), lb = static_cast<double>(b.size());
-    const double x = (md - h) / md;
-    double s = md / lb + md / la;
-    s = s + x;
-    return s / 3.0;
+    const double md = m, la = static_cast<double>(a.size()), lb = static_cast<double>(b.size());
+    return (md / lb + md / la + (md - t / 2) / md) / 3.0;
 }
 
 double model_jaro_winkler(const Chars& a, const Chars& b) {
@@ -117,9 +113,9 @@ struct Stored {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     auto parts = mivo::fuzz::pieces(data, size);
     parts.resize(2);
-    const std::string& a = parts[0];
-    const std::string& b = parts[1];
-    const Chars ca = scalars_of(a), cb = scalars_of(b);
+    const Chars& ca = parts[0];
+    const Chars& cb = parts[1];
+    const std::string a = mivo::fuzz::utf8_of(ca), b = mivo::fuzz::utf8_of(cb);
     namespace s = mivo::strings;
     using mivo::fuzz::disagree;
 
