@@ -89,22 +89,17 @@ bool same(double x, double y) { return x == y || (x != x && y != y); }
 struct Stored {
     std::vector<std::uint8_t> u8;
     std::vector<char16_t> u16;
-    std::vector<char32_t> u32;
+    Chars u32;
     mivo::strings::FixedWidthText text{};
 
-    Stored(const Chars& c, bool wide) {
-        char32_t top = 0;
-        for (const char32_t x : c) top = std::max(top, x);
-        if (!wide && top < 0x100) {
-            u8.assign(c.begin(), c.end());
-            text = {u8.data(), c.size(), 1};
-        } else if (!wide && top < 0x10000) {
-            u16.assign(c.begin(), c.end());
-            text = {u16.data(), c.size(), 2};
-        } else {
-            u32 = c;
+    Stored(const Chars& c, bool wide) : u8(c.begin(), c.end()), u16(c.begin(), c.end()), u32(c) {
+        const char32_t top = c.empty() ? 0 : *std::max_element(c.begin(), c.end());
+        if (wide || top >= 0x10000)
             text = {u32.data(), c.size(), 4};
-        }
+        else if (top >= 0x100)
+            text = {u16.data(), c.size(), 2};
+        else
+            text = {u8.data(), c.size(), 1};
     }
 };
 
