@@ -54,10 +54,8 @@ Bytes encode_bytes(std::span<const float> v, const EncodingProfile& p) {
     return r ? decode_text(*r).value_or(Bytes{}) : Bytes{};
 }
 
-// =========================================================================
-// Failure table, in checking order: each row breaks one or more conditions
-// and must report the earliest.
-
+// The failure table, in checking order: each row breaks one or more
+// conditions and must report the earliest.
 TEST(EncodeFailure, ReportsTheFirstBrokenCondition) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
@@ -112,9 +110,6 @@ TEST(EncodeFailure, ReportsTheFirstBrokenCondition) {
     }
 }
 
-// =========================================================================
-// Accepted boundaries
-
 TEST(EncodeAccepts, BitCountsOneToThirtyTwo) {
     const Floats v = sample(100, 9);
     for (int k = 1; k <= 32; ++k) {
@@ -131,9 +126,6 @@ TEST(EncodeAccepts, ReduceToOneBelowTheLength) {
     EXPECT_EQ(Bytes(id.begin() + 2, id.begin() + 8), (Bytes{0x03, 0x00, 0x00, 0x01, 0x02, 0xFF}));
 }
 
-// =========================================================================
-// Exact identifiers, sizes and prefixes
-
 TEST(EncodeExact, CurveIdentifiers) {
     Floats ramp(64);
     for (std::size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<float>(i);
@@ -149,9 +141,6 @@ TEST(EncodeExact, Mini128Identifiers) {
     EXPECT_EQ(*encode(sample(768, 1), mini()), "040f2f9t0ov319cmn1j9pgjcocgji");
     EXPECT_EQ(*encode(sample(2048, 2), mini()), "040deou8f7pm6mtt86b60no6thh7g");
 }
-
-// =========================================================================
-// Scale, zero and overflow
 
 // A zero vector has no direction: Mini128 and the curves give the zero
 // vector's identifier; so do the largest finite values, whose sum of squares

@@ -39,31 +39,20 @@ std::uint64_t model_edit(const Chars& a, const Chars& b, bool osa) {
 double model_jaro(const Chars& a, const Chars& b) {
     if (a == b) return 1.0;
     if (a.empty() || b.empty()) return 0.0;
-    const std::size_t longer = std::max(a.size(), b.size());
-    const std::size_t w = longer < 2 ? 0 : longer / 2 - 1;
+    const std::size_t w = std::max<std::size_t>(std::max(a.size(), b.size()) / 2, 1) - 1;
     std::vector<bool> ma(a.size()), mb(b.size());
-    std::uint32_t m = 0;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const std::size_t lo = i > w ? i - w : 0;
-        const std::size_t hi = std::min(i + w + 1, b.size());
-        for (std::size_t j = lo; j < hi; ++j) {
-            if (!mb[j] && a[i] == b[j]) {
-                ma[i] = mb[j] = true;
-                ++m;
-                break;
-            }
-        }
-    }
+    for (std::size_t i = 0; i < a.size(); ++i)
+        for (std::size_t j = i > w ? i - w : 0; j < std::min(i + w + 1, b.size()) && !ma[i]; ++j)
+            if (!mb[j] && a[i] == b[j]) ma[i] = mb[j] = true;
+    const auto m = std::count(ma.begin(), ma.end(), true);
     if (m == 0) return 0.0;
     std::uint32_t t = 0;
-    std::size_t k = 0;
-    for (std::size_t i = 0; i < a.size(); ++i) {
+    for (std::size_t i = 0, k = 0; i < a.size(); ++i) {
         if (!ma[i]) continue;
         while (!mb[k]) ++k;
-        t += a[i] != b[k];
-        ++k;
+        t += a[i] != b[k++];
     }
-    const double md = m, la = static_cast<double>(a.size()), lb = static_cast<double>(b.size());
+    const double md = static_cast<double>(m), la = static_cast<double>(a.size()), lb = static_cast<double>(b.size());
     return (md / lb + md / la + (md - t / 2) / md) / 3.0;
 }
 
@@ -72,8 +61,7 @@ double model_jaro_winkler(const Chars& a, const Chars& b) {
     if (j < 0.7) return j;
     std::size_t l = 0;
     while (l < 4 && l < a.size() && l < b.size() && a[l] == b[l]) ++l;
-    const double p = static_cast<double>(l) * 0.1;
-    return (1.0 - j) * p + j;
+    return (1.0 - j) * (static_cast<double>(l) * 0.1) + j;
 }
 
 std::optional<std::uint64_t> model_hamming(const Chars& a, const Chars& b) {
