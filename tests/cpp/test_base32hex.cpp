@@ -1,7 +1,6 @@
 // Text form: strict lowercase base32hex.
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <random>
 #include <string>
 #include <vector>
