@@ -10,6 +10,7 @@ import random
 import pytest
 
 import mivo
+
 from . import strings_models as model
 
 SEED = 20240611
@@ -17,11 +18,7 @@ METRICS = ["levenshtein", "normalized_levenshtein", "jaro", "jaro_winkler", "osa
 
 
 def random_pairs(rng, count, max_len, groups=None):
-    return [
-        model.related_pair(rng, max_len, groups) if rng.random() < 0.5
-        else (model.random_text(rng, max_len, groups), model.random_text(rng, max_len, groups))
-        for _ in range(count)
-    ]
+    return [model.related_pair(rng, max_len, groups) for _ in range(count)]
 
 
 def equal_length_pairs(rng, count):
@@ -38,57 +35,31 @@ PAIRS = (random_pairs(RNG, 800, 12) + random_pairs(RNG, 40, 150) + equal_length_
          + [p for g in ("ascii", "latin", "cjk", "astral") for p in random_pairs(RNG, 30, 200, (g,))])
 
 # ------------------------------------------------------------- known values
-# (besides those of the docstring examples, run by test_frame.py)
+# Textbook values beyond the docstring examples (run by test_frame.py); they
+# pin the models as well.
 
 
 @pytest.mark.parametrize(
-    "a, b, levenshtein, osa, hamming",
+    "name, a, b, expected",
     [
-        ("", "", 0, 0, 0),
-        ("", "héllo", 5, 5, None),
-        ("A", "a", 1, 1, 1),
-        ("ca", "ac", 2, 1, 2),
-        ("abcdef", "badcfe", 4, 3, 6),
-        ("\u00e9", "e\u0301", 2, 2, None),
-        ("😀🎉", "🎉😀", 2, 1, 2),
+        ("osa_distance", "abcdef", "badcfe", 3),
+        ("levenshtein", "\u00e9", "e\u0301", 2),
+        ("osa_distance", "😀🎉", "🎉😀", 1),
+        ("hamming", "", "héllo", None),
+        ("jaro", "abcxyz", "bcaxyz", 0.9444444444444445),
+        ("jaro_winkler", "dwayne", "duane", 0.8400000000000001),
+        ("jaro_winkler", "dixon", "dicksonx", 0.8133333333333332),
+        ("normalized_levenshtein", "abc", "", 0.0),
     ],
 )
-def test_distance_values(a, b, levenshtein, osa, hamming):
-    assert (mivo.levenshtein(a, b), mivo.osa_distance(a, b), mivo.hamming(a, b)) == (levenshtein, osa, hamming)
+def test_known_values(name, a, b, expected):
+    assert getattr(mivo, name)(a, b) == getattr(model, name)(a, b) == expected
 
 
-@pytest.mark.parametrize(
-    "a, b, jaro, jaro_winkler",
-    [
-        ("", "", 1.0, 1.0),
-        ("a", "", 0.0, 0.0),
-        ("ab", "ba", 0.0, 0.0),
-        ("abcxyz", "bcaxyz", 0.9444444444444445, 0.9444444444444445),
-        ("hello", "world", 0.4666666666666666, 0.4666666666666666),
-        ("a", "ab", 0.8333333333333334, 0.8500000000000001),
-        ("dwayne", "duane", None, 0.8400000000000001),
-        ("dixon", "dicksonx", None, 0.8133333333333332),
-        ("abcdefgh", "abcdefgx", None, 0.95),
-    ],
-)
-def test_jaro_values(a, b, jaro, jaro_winkler):
-    assert jaro is None or mivo.jaro(a, b) == jaro
-    assert mivo.jaro_winkler(a, b) == jaro_winkler
-
-
-def test_similarity_and_search_values():
-    assert [mivo.normalized_levenshtein(a, b) for a, b in [("", ""), ("abc", ""), ("abc", "abd")]] == [
-        1.0, 0.0, 0.6666666666666667]
-    assert [mivo.best_match(a, b) for a, b in [("", ""), ("", "abc")]] == [1.0, 0.0]
+def test_search_results():
     best = mivo.find_best_match("app", ("apple", "application", "apply"))
     assert list(best) == ["index", "score"] and type(best["index"]) is int and type(best["score"]) is float
     assert mivo.find_best_match("x", []) == {"index": 0, "score": 0.0}
-    assert mivo.find_matches_above_threshold("app", ["apple", "application", "apply", "banana"], 0.5) == [
-        {"index": 0, "score": 0.9066666666666667},
-        {"index": 1, "score": 0.8303030303030302},
-        {"index": 2, "score": 0.9066666666666667},
-        {"index": 3, "score": 0.5},
-    ]
 
 
 @pytest.mark.parametrize(
