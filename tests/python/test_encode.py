@@ -1,5 +1,7 @@
 """The encode functions from Python: the record each one picks, the refusals
 as exceptions, and the conversion of their arguments."""
+from functools import partial
+
 import numpy as np
 import pytest
 
@@ -32,6 +34,7 @@ class Half:
         return 0.5
 
 
+# (The golden file pins more arguments, with the same records.)
 RECORDS_768 = [
     # function, its argument, precision, bits, dimension mode, encoded dims, characters
     ("compressed", 1.0, "Full32", None, "Preserve", 768, 4935),
@@ -39,10 +42,7 @@ RECORDS_768 = [
     ("compressed", float("inf"), "Full32", None, "Preserve", 768, 4935),
     ("compressed", 0.99, "Full32", None, "Reduce", 760, 4884),
     ("compressed", Half(), "Full32", None, "Reduce", 384, 2477),
-    ("compressed", 0.25, "Full32", None, "Reduce", 192, 1248),
     ("compressed", 0.2, "Half16", None, "Reduce", 307, 1002),
-    ("compressed", 0.1, "Quant8", None, "Reduce", 307, 524),
-    ("compressed", 0.01, "Quant8", None, "Reduce", 31, 82),
     ("compressed", float("-inf"), "Quant8", None, "Reduce", 31, 82),
     ("compressed", float("nan"), "Quant8", None, "Reduce", 1, 34),
     ("max_length", 2**64 - 1, "Full32", None, "Preserve", 768, 4935),
@@ -51,11 +51,9 @@ RECORDS_768 = [
     ("max_length", 123, "Full32", None, "Reduce", 16, 122),  # the least reduced count
     ("max_length", 122, "Half16", None, "Reduce", 31, 119),
     ("max_length", 60, "Quant8", None, "Reduce", 25, 72),
-    ("max_length", 40, "Bits", 4, "Reduce", 25, 53),
     ("max_length", 25, "Bits", 1, "Reduce", 25, 39),
     ("max_length", 21, "Bits", 1, "Reduce", 5, 34),
     ("max_length", 0, "Bits", 1, "Reduce", 1, 34),
-    ("cross_dimensional", 128, "Half16", None, "Common", 128, 429),
     ("cross_dimensional", 1024, "Half16", None, "Common", 1024, 3296),
 ]
 
@@ -67,12 +65,6 @@ def test_record_chosen_for_768_dims(function, arg, precision, bits, mode, encode
     assert mivo.get_metadata(text) == metadata(precision, mode, encoded, bits=bits)
     assert len(text) == chars
     assert (text == mivo.encode_lossless(V768)) == (mode == "Preserve")
-
-
-def test_cross_dimensional_common_space():
-    a, b = mivo.encode_cross_dimensional(vec(256, 1), 128), mivo.encode_cross_dimensional(V768, 128)
-    assert mivo.decode_to_embedding(a).shape == mivo.decode_to_embedding(b).shape == (128,)
-    assert mivo.get_metadata(a)["original_dims"] == 256
 
 
 @pytest.mark.parametrize(
@@ -99,12 +91,12 @@ def test_length_and_value_checks_through_every_encoder(name):
     encode = ENCODERS[name]
     # 65536 and 65600 read as 0 and 64 in 16 bits; the check sees the true length.
     for d in [0, 63, 2049, 65536, 65600]:
-        assert raises(lambda: encode(vec(d, 9))) == dim_message(d)
-    assert raises(lambda: encode(np.full(50, np.nan, np.float32))) == dim_message(50)
+        assert raises(partial(encode, vec(d, 9))) == dim_message(d)
+    assert raises(partial(encode, np.full(50, np.nan, np.float32))) == dim_message(50)
     for where, bad in [(0, np.nan), (767, -np.inf)]:
         v = V768.copy()
         v[where] = bad
-        assert raises(lambda: encode(v)) == "Invalid embedding value (NaN or Inf detected)"
+        assert raises(partial(encode, v)) == "Invalid embedding value (NaN or Inf detected)"
     largest = np.full(256, F32_MAX, np.float32)
     largest[::2] = -F32_MAX
     for v in [vec(64, 10), vec(2048, 10), largest]:
@@ -125,19 +117,20 @@ NOT_CONTIGUOUS = "The given array is not contiguous"
 @pytest.mark.parametrize(
     "value,message",
     [
-        ([0.1] * 128, "argument 'embedding': 'list' object cannot be cast as 'ndarray'"),
-        (np.zeros(128, np.float64), "argument 'embedding': 'ndarray' object cannot be cast as 'ndarray'"),
-        (np.zeros((2, 64), np.float32), "argument 'embedding': 'ndarray' object cannot be cast as 'ndarray'"),
-        (np.zeros(128, ">f4" if np.little_endian else "<f4"),
-         "argument 'embedding': 'ndarray' object cannot be cast as 'ndarray'"),
-        (np.float32(1.0), "argument 'embedding': 'float32' object cannot be cast as 'ndarray'"),
-        (memoryview(np.zeros(128, np.float32)), "argument 'embedding': 'memoryview' object cannot be cast as 'ndarray'"),
+        ([0.1] * 128, "list"),
+        (np.zeros(128, np.float64), "ndarray"),
+        (np.zeros((2, 64), np.float32), "ndarray"),
+        (np.zeros(128, ">f4" if np.little_endian else "<f4"), "ndarray"),
+        (np.float32(1.0), "float32"),
+        (memoryview(np.zeros(128, np.float32)), "memoryview"),
         (np.arange(256, dtype=np.float32)[::2], NOT_CONTIGUOUS),
         (np.arange(128, dtype=np.float32)[::-1], NOT_CONTIGUOUS),
     ],
     ids=["list", "float64", "2d", "byteswapped", "scalar", "memoryview", "strided", "reversed"],
 )
 def test_embedding_must_be_a_contiguous_float32_vector(name, value, message):
+    if message != NOT_CONTIGUOUS:  # the type that cannot be cast
+        message = f"argument 'embedding': '{message}' object cannot be cast as 'ndarray'"
     assert raises(lambda: ENCODERS[name](value), TypeError) == message
 
 
