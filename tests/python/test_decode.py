@@ -69,22 +69,24 @@ def test_rejected_full_vector_identifiers(reader, text, message):
     assert raises(lambda: getattr(mivo, reader)(text)) == message
 
 
-def test_metadata_of_crafted_headers():
-    precisions = [(0, "Full32", None), (1, "Half16", None), (2, "Quant8", None), (3, "Bits", 1), (34, "Bits", 32),
-                  (35, "Bits", 33)]
-    for code, precision, bits in precisions:
-        for mode_code, mode in enumerate(["Preserve", "Reduce", "Common"]):
-            for original, target in [(100, 40), (100, 300)]:
-                encoded = original if mode == "Preserve" else target
-                size = {"Full32": 4 * encoded, "Half16": 2 * encoded}.get(precision, 8 + (encoded * (bits or 8) + 7) // 8)
-                text = full_id(bytes(size), original=original, precision=code, mode=mode_code, target=target)
-                meta = mivo.get_metadata(text)
-                want = metadata(precision, mode, encoded, original=original, bits=bits)
-                assert list(meta.items()) == list(want.items())
-                assert all(type(meta[k]) is bool for k in ("is_lossless", "has_dimension_reduction"))
-                assert mivo.decode_to_embedding(text).shape == (encoded,)
-    broken = full_id(bytes(3), precision=2, original=3)  # metadata decodes the payload too
-    assert raises(lambda: mivo.get_metadata(broken)) == "Insufficient data: expected 8 bytes, got 3"
+@pytest.mark.parametrize(
+    "code,mode,target,size,precision,bits,encoded",
+    [
+        (0, 0, 40, 400, "Full32", None, 100),  # the target of Preserve is not read
+        (0, 1, 40, 160, "Full32", None, 40),
+        (1, 2, 300, 600, "Half16", None, 300),
+        (2, 1, 40, 48, "Quant8", None, 40),
+        (3, 1, 40, 13, "Bits", 1, 40),
+        (35, 2, 300, 8 + (300 * 33 + 7) // 8, "Bits", 33, 300),
+    ],
+)
+def test_metadata_of_crafted_headers(code, mode, target, size, precision, bits, encoded):
+    text = full_id(bytes(size), original=100, precision=code, mode=mode, target=target)
+    meta = mivo.get_metadata(text)
+    want = metadata(precision, ["Preserve", "Reduce", "Common"][mode], encoded, original=100, bits=bits)
+    assert list(meta.items()) == list(want.items())
+    assert all(type(meta[k]) is bool for k in ("is_lossless", "has_dimension_reduction"))
+    assert mivo.decode_to_embedding(text).shape == (encoded,)
 
 
 def test_lossless_round_trip_through_arrays_is_bit_exact():

@@ -120,13 +120,14 @@ def test_each_slot_reaches_its_own_parameter(name, index, param, style):
         (lambda: mivo.levenshtein("a", b="x", c=1), "levenshtein() got an unexpected keyword argument 'c'"),
         (lambda: mivo.levenshtein("a", a="b"), "levenshtein() got multiple values for argument 'a'"),
         (lambda: mivo.levenshtein("a", b"a"), "argument 'b': 'bytes' object cannot be cast as 'str'"),
-        (lambda: mivo.levenshtein_with_opts("a", "b", {}), "argument 'opts': 'dict' object cannot be cast as 'SimilarityOpts'"),
+        (lambda: mivo.levenshtein_with_opts("a", "b", {}),
+         "argument 'opts': 'dict' object cannot be cast as 'SimilarityOpts'"),
         # surplus positionals are reported before keyword problems
         (lambda: mivo.levenshtein("a", "b", "c", d=1), "levenshtein() takes 2 positional arguments but 3 were given"),
         # keywords are examined in the order given
         (lambda: mivo.levenshtein("a", x=1, a=2), "levenshtein() got an unexpected keyword argument 'x'"),
         (lambda: mivo.levenshtein("a", a=2, x=1), "levenshtein() got multiple values for argument 'a'"),
-        (lambda: mivo.levenshtein("a", "b", **{"\ud800": 1}), "levenshtein() got an unexpected keyword argument '\ud800'"),
+        (lambda: mivo.jaro("a", "b", **{"\ud800": 1}), "jaro() got an unexpected keyword argument '\ud800'"),
     ],
 )
 def test_binding_messages(call, message):

@@ -2,6 +2,7 @@
 many failing and succeeding calls (memory stays flat, nothing crashes)."""
 import gc
 import os
+from functools import partial
 
 import numpy as np
 import pytest
@@ -70,18 +71,15 @@ def bad_calls():
     """Calls that fail in binding or conversion, for every function."""
     calls = []
     for name, kwargs in VALID_ARGS.items():
-        fn, values = getattr(mivo, name), list(kwargs.values())
-        calls.append(lambda fn=fn: fn())
-        calls.append(lambda fn=fn, v=values: fn(*v, *v))
-        calls.append(lambda fn=fn, v=values: fn(*v, no_such_parameter=1))
-        calls.append(lambda fn=fn, v=values: fn(object(), *v[1:]))
-        if len(values) > 1:
-            calls.append(lambda fn=fn, v=values: fn(*v[:-1], [object()]))
+        fn, v = getattr(mivo, name), list(kwargs.values())
+        calls += [partial(fn), partial(fn, *v, *v), partial(fn, *v, no_such_parameter=1), partial(fn, object(), *v[1:])]
+        if len(v) > 1:
+            calls.append(partial(fn, *v[:-1], [object()]))
     return calls
 
 
 def good_calls():
-    return [lambda fn=getattr(mivo, name), kw=kwargs: fn(**kw) for name, kwargs in VALID_ARGS.items()]
+    return [partial(getattr(mivo, name), **kwargs) for name, kwargs in VALID_ARGS.items()]
 
 
 def rss_bytes():

@@ -7,7 +7,6 @@ import shutil
 import subprocess
 import sys
 
-import numpy as np
 import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
