@@ -45,8 +45,7 @@ def jaro(a: str, b: str) -> float:
     if not a or not b:
         return 0.0
     la, lb = len(a), len(b)
-    longest = max(la, lb)
-    w = 0 if longest < 2 else longest // 2 - 1
+    w = max(max(la, lb) // 2 - 1, 0)
     fa, fb = [False] * la, [False] * lb
     m = 0
     for i in range(la):

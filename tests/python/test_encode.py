@@ -156,8 +156,6 @@ def test_subclass_and_unit_stride_column_accepted():
         (lambda a: mivo.encode_cross_dimensional(a, 16.0), TypeError,
          "argument 'common_dims': 'float' object cannot be interpreted as an integer"),
     ],
-    ids=["profile-int", "profile-enum", "retention", "max_chars-negative", "max_chars-type", "common_dims",
-         "common_dims-float"],
 )
 def test_other_arguments_converted_before_the_array_is_checked(call, exc, message):
     raises(lambda: call(np.zeros(256, np.float32)[::2]), exc, message)

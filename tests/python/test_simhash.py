@@ -57,16 +57,12 @@ def test_similarity_and_search_against_model():
     "call, error, message",
     [
         (lambda: mivo.simhash_distance(-1, 0), OverflowError, ""),
-        (lambda: mivo.simhash_distance(0, 1 << 64), OverflowError, ""),
         (lambda: mivo.simhash_distance(1.0, 0), TypeError, "argument 'hash1': "),
-        (lambda: mivo.find_similar_hashes(0, [0], -1), OverflowError, OUT_OF_RANGE),
         (lambda: mivo.find_similar_hashes(0, [0], 1 << 32), OverflowError, OUT_OF_RANGE),
         (lambda: mivo.find_similar_hashes(0, [0], 1 << 64), OverflowError, "Python int too large to convert to C long"),
         (lambda: mivo.find_similar_hashes(0, [-1], 1), OverflowError, ""),
         (lambda: mivo.find_similar_hashes(0, "12", 1), TypeError,
          "argument 'candidate_hashes': Can't extract `str` to `Vec`"),
-        (lambda: mivo.find_similar_hashes(0, {1, 2}, 1), TypeError,
-         "argument 'candidate_hashes': 'set' object cannot be cast as 'Sequence'"),
         (lambda: mivo.find_similar_hashes(0, [0], 1.5), TypeError, "argument 'max_distance': "),
     ],
 )

@@ -143,7 +143,6 @@ def test_search_against_model():
     [
         ("abc", 0.5, "argument 'candidates': Can't extract `str` to `Vec`"),
         ({"x"}, 0.5, "argument 'candidates': 'set' object cannot be cast as 'Sequence'"),
-        ({"x": 1}, 0.5, "argument 'candidates': 'dict' object cannot be cast as 'Sequence'"),
         ((c for c in "ab"), 0.5, "argument 'candidates': 'generator' object cannot be cast as 'Sequence'"),
         (["a", 1], 0.5, "argument 'candidates': 'int' object cannot be cast as 'str'"),
         (["a"], "x", "argument 'threshold': must be real number, not str"),
