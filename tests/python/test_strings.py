@@ -4,6 +4,7 @@ alphabets and lengths, and the conversion of the candidate lists."""
 
 from __future__ import annotations
 
+import itertools
 import math
 import random
 
@@ -17,25 +18,45 @@ SEED = 20240611
 METRICS = ["levenshtein", "normalized_levenshtein", "jaro", "jaro_winkler", "osa_distance", "hamming", "best_match"]
 
 
-def random_pairs(rng, count, max_len, groups=None):
-    return [model.related_pair(rng, max_len, groups) for _ in range(count)]
+RNG = random.Random(SEED)
 
 
-def equal_length_pairs(rng, count):
+def text(chars, length):
+    return "".join(RNG.choice(chars) for _ in range(length))
+
+
+def random_pairs(count, max_len, groups=None):
+    return [model.related_pair(RNG, max_len, groups) for _ in range(count)]
+
+
+def equal_length_pairs(count):
     # Equal lengths exercise Hamming's counting and Jaro's widest windows.
-    texts = [model.random_text(rng, 70) for _ in range(count)]
-    return [(a, "".join(c if rng.random() < 0.7 else rng.choice(model.ALPHABETS["greek"]) for c in a)) for a in texts]
+    texts = [model.random_text(RNG, 70) for _ in range(count)]
+    return [(a, "".join(c if RNG.random() < 0.7 else RNG.choice(model.ALPHABETS["greek"]) for c in a)) for a in texts]
+
+
+def width_pairs():
+    """The metrics run on the str objects' own arrays of 1-, 2- or 4-byte code
+    points: pairs of every two widths, lengths around the 64-bit words of the
+    bit vectors and the SIMD widths of Hamming, long shared prefixes and
+    suffixes."""
+    widths = ["abcé\u00ff", "aé\u0161\u65e5\u0100", "a\u0161\U0001F600\U00020061"]
+    lengths = [0, 1, 15, 16, 17, 63, 64, 65, 127, 128, 129]
+    pairs = []
+    for wa, wb, m in itertools.product(widths, widths, lengths):
+        a, b, shared = text(wa, m), text(wb, RNG.choice(lengths)), text(wa, RNG.choice([0, 70]))
+        pairs += [(a, b), (shared + a + shared, shared + b + shared), (a, a[::-1]), (a, text(wb, m))]
+    return pairs
 
 
 # Mixed alphabets, short and past 64 and 128 code points (the multi-word bit
 # vectors, rows off the stack); one alphabet alone (ASCII text runs on its
-# bytes, other text on decoded scalar values).
-RNG = random.Random(SEED)
-PAIRS = (random_pairs(RNG, 800, 12) + random_pairs(RNG, 40, 150) + equal_length_pairs(RNG, 250)
-         + [p for g in ("ascii", "latin", "cjk", "astral") for p in random_pairs(RNG, 30, 200, (g,))])
-# Many repeats of few characters stress the greedy matching of Jaro.
-PAIRS += [tuple("".join(RNG.choice(chars) for _ in range(RNG.randint(1, 140))) for _ in range(2))
-          for chars in ["01", "abΣσ", "日本語中文漢字", "a😀\u0301"] for _ in range(30)]
+# bytes, other text on decoded scalar values); many repeats of few characters
+# (Jaro's greedy matching).
+PAIRS = (random_pairs(800, 12) + random_pairs(40, 150) + equal_length_pairs(250) + width_pairs()
+         + [p for g in ("ascii", "latin", "cjk", "astral") for p in random_pairs(30, 200, (g,))]
+         + [(text(chars, RNG.randint(1, 140)), text(chars, RNG.randint(1, 140)))
+            for chars in ["01", "abΣσ", "日本語中文漢字", "a😀\u0301"] for _ in range(30)])
 
 # ------------------------------------------------------------- known values
 # Textbook values beyond the docstring examples (run by test_frame.py); they
@@ -82,29 +103,6 @@ def test_pairwise_against_model(name):
     ours, theirs = getattr(mivo, name), getattr(model, name)
     for a, b in PAIRS:
         assert ours(a, b) == theirs(a, b), (a, b)
-
-
-# The metrics run on the str objects' own arrays of 1-, 2- or 4-byte code
-# points: pairs of every two widths, lengths around the 64-bit words of the
-# bit vectors and the SIMD widths of Hamming, long shared prefixes and
-# suffixes.
-WIDTHS = {"latin-1": "abcé\u00ff", "ucs-2": "aé\u0161\u65e5\u0100", "ucs-4": "a\u0161\U0001F600\U00020061"}
-
-
-@pytest.mark.parametrize("wa", list(WIDTHS))
-@pytest.mark.parametrize("wb", list(WIDTHS))
-def test_distances_across_storage_widths(wa, wb):
-    rng = random.Random(f"{wa}/{wb}")
-    lengths = [0, 1, 15, 16, 17, 63, 64, 65, 127, 128, 129]
-    for m in lengths:
-        a = "".join(rng.choice(WIDTHS[wa]) for _ in range(m))
-        b = "".join(rng.choice(WIDTHS[wb]) for _ in range(rng.choice(lengths)))
-        shared = "".join(rng.choice(WIDTHS[wa]) for _ in range(rng.choice([0, 70])))
-        for x, y in ((a, b), (shared + a + shared, shared + b + shared), (a, a[::-1])):
-            for name in ("levenshtein", "normalized_levenshtein", "osa_distance"):
-                assert getattr(mivo, name)(x, y) == getattr(model, name)(x, y), (name, x, y)
-            y_same = (y * (len(x) // max(len(y), 1) + 1))[: len(x)] if y else x
-            assert mivo.hamming(x, y_same) == model.hamming(x, y_same), (x, y_same)
 
 
 @pytest.mark.parametrize("base", [0x100, 0x1F300])
