@@ -7,13 +7,10 @@ import mivo
 
 from .models import b32, bits_of, full_id, metadata, raises, vec
 
-P = mivo.Profile
 BAD = "Invalid base32hex encoding"
 
 V = vec(256, 1)
-MINI = mivo.encode(V, P.Mini128)
-MORTON = mivo.encode(V, P.Morton10x10)
-HILBERT = mivo.encode(V, P.Hilbert10x10)
+MINI = mivo.encode(V, mivo.Profile.Mini128)
 LOSSLESS = mivo.encode_lossless(V)
 
 READERS = {
@@ -42,7 +39,7 @@ def test_decode_gives_bytes():
 @pytest.mark.parametrize(
     "text,reversible",
     [("", False), ("0", False), ("04", False), ("0g", False), ("0g00", True), (b32(b"\x14\x7f"), True),
-     (MINI, False), (MORTON, False), (HILBERT, False), (LOSSLESS, True), (LOSSLESS[:-1], False)]
+     (MINI, False), (LOSSLESS, True), (LOSSLESS[:-1], False)]
     + [(b32(bytes([code, 0]) + bytes(40)), False) for code in range(16) if code != 4],
 )
 def test_is_reversible(text, reversible):
@@ -89,17 +86,10 @@ def test_metadata_of_crafted_headers(code, mode, target, size, precision, bits, 
     assert mivo.decode_to_embedding(text).shape == (encoded,)
 
 
-def test_lossless_round_trip_through_arrays_is_bit_exact():
-    # Every finite bit pattern: subnormals, huge values, both zeros.
-    rng = np.random.default_rng(7)
-    words = rng.integers(0, 2**32, 2048, dtype=np.uint64).astype(np.uint32)
-    words[(words >> 23) & 0xFF == 0xFF] &= ~np.uint32(1 << 30)
-    words[:3] = [0x80000000, 0x00000001, 0x7F7FFFFF]
-    text = mivo.encode_lossless(words.view(np.float32))
-    out = mivo.decode_to_embedding(text)
+def test_decoded_array_is_a_fresh_float32_vector():
+    out = mivo.decode_to_embedding(LOSSLESS)
     assert out.dtype == np.float32 and out.flags.c_contiguous and out.flags.writeable and out.flags.owndata
-    assert np.array_equal(bits_of(out), words)
-    assert mivo.encode_lossless(out) == text
+    assert np.array_equal(bits_of(out), bits_of(V)) and mivo.encode_lossless(out) == LOSSLESS
 
 
 def test_hamming_converts_both_arguments_before_checking():

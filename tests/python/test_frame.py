@@ -9,6 +9,8 @@ import pytest
 
 import mivo
 
+from .models import raises
+
 _V64 = np.linspace(-1.0, 1.0, 64, dtype=np.float32)
 _MINI_A = mivo.encode(_V64, mivo.Profile.Mini128)
 _MINI_B = mivo.encode(_V64[::-1].copy(), mivo.Profile.Mini128)
@@ -118,9 +120,7 @@ def test_each_slot_reaches_its_own_parameter(name, index, param, style):
     ],
 )
 def test_binding_messages(call, message):
-    with pytest.raises(TypeError) as info:
-        call()
-    assert type(info.value) is TypeError and str(info.value) == message
+    raises(call, TypeError, message)
 
 
 def test_string_conversion():

@@ -13,6 +13,7 @@ import pytest
 import mivo
 
 from . import strings_models as model
+from .models import raises
 
 SEED = 20240611
 METRICS = ["levenshtein", "normalized_levenshtein", "jaro", "jaro_winkler", "osa_distance", "hamming", "best_match"]
@@ -148,6 +149,4 @@ def test_search_against_model():
     ],
 )
 def test_argument_refusals(candidates, threshold, message):
-    with pytest.raises(TypeError) as info:
-        mivo.find_matches_above_threshold("a", candidates, threshold)
-    assert str(info.value) == message
+    raises(lambda: mivo.find_matches_above_threshold("a", candidates, threshold), TypeError, message)
