@@ -69,15 +69,11 @@ def jaro_winkler(a: str, b: str) -> float:
 
 
 def hamming(a: str, b: str) -> int | None:
-    if len(a) != len(b):
-        return None
-    return sum(x != y for x, y in zip(a, b))
+    return sum(x != y for x, y in zip(a, b)) if len(a) == len(b) else None
 
 
 def best_match(a: str, b: str) -> float:
-    n = normalized_levenshtein(a, b)
-    j = jaro_winkler(a, b)
-    return j if j > n else n
+    return max(jaro_winkler(a, b), normalized_levenshtein(a, b))
 
 
 def find_best_match(query: str, candidates: list[str]) -> dict:

@@ -13,8 +13,6 @@ import mivo
 from . import strings_models as model
 from .models import raises
 
-OUT_OF_RANGE = "out of range integral type conversion attempted"
-
 
 def test_distance_similarity_and_search_values():
     class Idx:
@@ -58,7 +56,8 @@ def test_similarity_and_search_against_model():
     [
         (lambda: mivo.simhash_distance(-1, 0), OverflowError, ""),
         (lambda: mivo.simhash_distance(1.0, 0), TypeError, "argument 'hash1': "),
-        (lambda: mivo.find_similar_hashes(0, [0], 1 << 32), OverflowError, OUT_OF_RANGE),
+        (lambda: mivo.find_similar_hashes(0, [0], 1 << 32), OverflowError,
+         "out of range integral type conversion attempted"),
         (lambda: mivo.find_similar_hashes(0, [0], 1 << 64), OverflowError, "Python int too large to convert to C long"),
         (lambda: mivo.find_similar_hashes(0, [-1], 1), OverflowError, ""),
         (lambda: mivo.find_similar_hashes(0, "12", 1), TypeError,
