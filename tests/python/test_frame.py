@@ -15,7 +15,6 @@ _V64 = np.linspace(-1.0, 1.0, 64, dtype=np.float32)
 _MINI_A = mivo.encode(_V64, mivo.Profile.Mini128)
 _MINI_B = mivo.encode(_V64[::-1].copy(), mivo.Profile.Mini128)
 _LOSSLESS = mivo.encode_lossless(_V64)
-_OPTS = mivo.SimilarityOpts(case_sensitive=False, trim_whitespace=True)
 
 # Every public function with valid (and cheap) arguments, in registration
 # order; the keys are the parameters.
@@ -29,7 +28,7 @@ VALID_ARGS = {
     "best_match": {"a": "hello", "b": "hallo"},
     "find_best_match": {"query": "app", "candidates": ["apple", "application", "apply"]},
     "find_matches_above_threshold": {"query": "app", "candidates": ["apple", "banana"], "threshold": 0.5},
-    "levenshtein_with_opts": {"a": "  HELLO  ", "b": "hello", "opts": _OPTS},
+    "levenshtein_with_opts": {"a": "  HELLO  ", "b": "hello", "opts": mivo.SimilarityOpts(False, True)},
     "simhash": {"text": "iPhone 14"},
     "simhash_distance": {"hash1": 0, "hash2": 2**64 - 1},
     "simhash_similarity": {"a": "iPhone 14", "b": "iPhone 15"},

@@ -1,13 +1,9 @@
 """Lowercasing and white-space trimming against Python's own str.lower() over
-every code point, and levenshtein_with_opts.
-
-Oracles: simhash of a single code point is the FNV-1a hash of its lowercase
-form, which pins the mapping of every code point. levenshtein_with_opts(s,
-s.lower(), case-insensitive) == 0 then says the module lowers s exactly to
-s.lower() (which holds no capital sigma and lowers to itself), so strings built
-around a capital sigma pin Cased and Case_Ignorable of every code point, in
-both scanning directions.
-"""
+every code point, and levenshtein_with_opts. The simhash of one code point is
+the FNV-1a hash of its lowercase form; levenshtein_with_opts(s, s.lower(),
+case-insensitive) == 0 says the module lowers s exactly as Python does, so
+strings around a capital sigma pin Cased and Case_Ignorable of every code
+point, in both scanning directions."""
 
 from __future__ import annotations
 
