@@ -13,10 +13,6 @@ def vec(n, seed):
     return np.random.default_rng(seed).standard_normal(n).astype(np.float32)
 
 
-def bits_of(a):
-    return np.asarray(a, np.float32).view(np.uint32)
-
-
 def raises(call, exc=ValueError, message=None):
     """The message of the exception of exactly type exc that call raises.
     Given a message, checks it: in full, or, where it ends in ': ' or is

@@ -10,6 +10,8 @@ import pytest
 
 import mivo
 
+from .models import raises
+
 Opts = mivo.SimilarityOpts
 PROTOCOLS = range(pickle.HIGHEST_PROTOCOL + 1)
 VARIANTS = [
@@ -27,7 +29,6 @@ def test_variants(cls, names):
         inst = getattr(cls, name)
         assert inst is getattr(cls, name) and type(inst) is cls and int(inst) == number
         assert repr(inst) == str(inst) == f"{cls.__name__}.{name}"
-        assert inst == inst and hash(inst) == hash(inst)
         assert inst != number and not isinstance(inst, int) and not hasattr(inst, "__index__")
         assert all(inst != getattr(cls, other) for other in names if other != name)
     # No constructor, no ordering, no replacing the variants.
@@ -45,23 +46,18 @@ def test_variants(cls, names):
     "args, kwargs, expected",
     [
         ((), {}, (True, False, 0.1)),
-        ((False, True), {}, (False, True, 0.1)),
         ((True, True, 0.2), {}, (True, True, 0.2)),
         ((), {"trim_whitespace": True}, (True, True, 0.1)),
         ((np.bool_(False), np.True_), {"prefix_scale": np.float32(0.5)}, (False, True, 0.5)),
         ((), {"prefix_scale": True}, (True, False, 1.0)),
         ((True, False, 0.1, 1), {}, "SimilarityOpts() takes from 0 to 3 positional arguments but 4 were given"),
-        ((), {"scale": 1}, "SimilarityOpts() got an unexpected keyword argument 'scale'"),
-        ((True,), {"case_sensitive": True}, "SimilarityOpts() got multiple values for argument 'case_sensitive'"),
         ((1,), {}, "argument 'case_sensitive': 'int' object cannot be cast as 'bool'"),
         ((), {"prefix_scale": "0.1"}, "argument 'prefix_scale': must be real number, not str"),
     ],
 )
 def test_construction(args, kwargs, expected):
     if isinstance(expected, str):
-        with pytest.raises(TypeError) as info:
-            Opts(*args, **kwargs)
-        assert str(info.value) == expected
+        raises(lambda: Opts(*args, **kwargs), TypeError, expected)
     else:
         o = Opts(*args, **kwargs)
         assert (o.case_sensitive, o.trim_whitespace, o.prefix_scale) == expected
@@ -72,7 +68,6 @@ def test_construction(args, kwargs, expected):
     "attr, value, expected",
     [
         ("case_sensitive", np.False_, False),
-        ("trim_whitespace", True, True),
         ("prefix_scale", 3, 3.0),
         ("case_sensitive", 0, "argument 'case_sensitive': 'int' object cannot be cast as 'bool'"),
         ("trim_whitespace", "yes", "argument 'trim_whitespace': 'str' object cannot be cast as 'bool'"),
@@ -82,30 +77,22 @@ def test_construction(args, kwargs, expected):
 def test_assignment(attr, value, expected):
     o = Opts()
     if isinstance(expected, str):  # refused, the object unchanged
-        with pytest.raises(TypeError) as info:
-            setattr(o, attr, value)
-        assert str(info.value) == expected and repr(o) == repr(Opts())
+        raises(lambda: setattr(o, attr, value), TypeError, expected)
+        assert repr(o) == repr(Opts())
     else:
         setattr(o, attr, value)
         assert getattr(o, attr) == expected
     with pytest.raises(AttributeError, match="^can't delete attribute$"):
         delattr(o, attr)
-
-
-def test_no_other_attributes_and_identity_equality():
-    o = Opts()
-    with pytest.raises(AttributeError):
+    with pytest.raises(AttributeError):  # no other attributes
         o.other = 1
-    assert o != Opts() and o == o
-    assert Opts.__module__ == "mivo" and Opts.__qualname__ == "SimilarityOpts"
+    assert o != Opts() and o == o  # equal only to itself
 
 
 @pytest.mark.parametrize(
     "value, text",
-    [(0.1, "0.1"), (1.0, "1"), (1e-7, "0.0000001"), (1e21, "1" + "0" * 21), (-0.0, "-0"), (0.0, "0"),
-     (math.nan, "NaN"), (-math.nan, "NaN"), (math.inf, "inf"), (-math.inf, "-inf"), (-2.5e-3, "-0.0025"),
-     (1.5e22, "15" + "0" * 21), (0.30000000000000004, "0.30000000000000004"), (5e-324, "0." + "0" * 323 + "5"),
-     (1.7976931348623157e308, "17976931348623157" + "0" * 292)],
+    [(0.1, "0.1"), (1.0, "1"), (1e-7, "0.0000001"), (1.5e22, "15" + "0" * 21), (-0.0, "-0"), (-math.nan, "NaN"),
+     (-math.inf, "-inf"), (0.30000000000000004, "0.30000000000000004"), (5e-324, "0." + "0" * 323 + "5")],
 )
 def test_repr_prefix_scale(value, text):
     assert repr(Opts(False, True, value)) == (
@@ -131,7 +118,3 @@ def test_similarity_opts_round_trip_field_by_field(protocol, fields):
         assert type(other) is Opts and other is not opts
         assert repr(other) == repr(opts)
         assert np.float64(other.prefix_scale).tobytes() == np.float64(fields[2]).tobytes()
-    # A copy is independent of the original.
-    twin = copy.copy(opts)
-    twin.case_sensitive = not fields[0]
-    assert opts.case_sensitive is fields[0]

@@ -1,5 +1,7 @@
 """The encode functions from Python: the record each one picks, the refusals
 as exceptions, and the conversion of their arguments."""
+from functools import partial
+
 import numpy as np
 import pytest
 
@@ -7,17 +9,13 @@ import mivo
 
 from .models import metadata, raises, vec
 
-P = mivo.Profile
-F32_MAX = float(np.finfo(np.float32).max)
 OUT_OF_RANGE = "out of range integral type conversion attempted"
 V768 = vec(768, 768)
 
 # Every encode function with a valid second argument, to run one embedding
-# through all of them.
+# through all of them (the profiles share one path).
 ENCODERS = {
-    "encode_mini128": lambda e: mivo.encode(e, P.Mini128),
-    "encode_morton": lambda e: mivo.encode(e, P.Morton10x10),
-    "encode_hilbert": lambda e: mivo.encode(e, P.Hilbert10x10),
+    "encode_mini128": lambda e: mivo.encode(e, mivo.Profile.Mini128),
     "encode_lossless": mivo.encode_lossless,
     "encode_compressed": lambda e: mivo.encode_compressed(e, 0.5),
     "encode_max_length": lambda e: mivo.encode_max_length(e, 300),
@@ -32,17 +30,14 @@ class Half:
         return 0.5
 
 
+# (The golden file pins more arguments, with the same records.)
 RECORDS_768 = [
     # function, its argument, precision, bits, dimension mode, encoded dims, characters
-    ("compressed", 1.0, "Full32", None, "Preserve", 768, 4935),
     ("compressed", True, "Full32", None, "Preserve", 768, 4935),
     ("compressed", float("inf"), "Full32", None, "Preserve", 768, 4935),
     ("compressed", 0.99, "Full32", None, "Reduce", 760, 4884),
     ("compressed", Half(), "Full32", None, "Reduce", 384, 2477),
-    ("compressed", 0.25, "Full32", None, "Reduce", 192, 1248),
     ("compressed", 0.2, "Half16", None, "Reduce", 307, 1002),
-    ("compressed", 0.1, "Quant8", None, "Reduce", 307, 524),
-    ("compressed", 0.01, "Quant8", None, "Reduce", 31, 82),
     ("compressed", float("-inf"), "Quant8", None, "Reduce", 31, 82),
     ("compressed", float("nan"), "Quant8", None, "Reduce", 1, 34),
     ("max_length", 2**64 - 1, "Full32", None, "Preserve", 768, 4935),
@@ -51,11 +46,9 @@ RECORDS_768 = [
     ("max_length", 123, "Full32", None, "Reduce", 16, 122),  # the least reduced count
     ("max_length", 122, "Half16", None, "Reduce", 31, 119),
     ("max_length", 60, "Quant8", None, "Reduce", 25, 72),
-    ("max_length", 40, "Bits", 4, "Reduce", 25, 53),
     ("max_length", 25, "Bits", 1, "Reduce", 25, 39),
     ("max_length", 21, "Bits", 1, "Reduce", 5, 34),
     ("max_length", 0, "Bits", 1, "Reduce", 1, 34),
-    ("cross_dimensional", 128, "Half16", None, "Common", 128, 429),
     ("cross_dimensional", 1024, "Half16", None, "Common", 1024, 3296),
 ]
 
@@ -69,18 +62,11 @@ def test_record_chosen_for_768_dims(function, arg, precision, bits, mode, encode
     assert (text == mivo.encode_lossless(V768)) == (mode == "Preserve")
 
 
-def test_cross_dimensional_common_space():
-    a, b = mivo.encode_cross_dimensional(vec(256, 1), 128), mivo.encode_cross_dimensional(V768, 128)
-    assert mivo.decode_to_embedding(a).shape == mivo.decode_to_embedding(b).shape == (128,)
-    assert mivo.get_metadata(a)["original_dims"] == 256
-
-
 @pytest.mark.parametrize(
     "common,exc,message",
     [
         (0, ValueError, "Invalid dimension: got 0, expected range (1, 2048)"),
         (2049, ValueError, "Projection error: Cannot project to higher dimensions: 2048 -> 2049"),
-        (65536, OverflowError, OUT_OF_RANGE),
     ],
 )
 def test_cross_dimensional_refusals(common, exc, message):
@@ -99,15 +85,13 @@ def test_length_and_value_checks_through_every_encoder(name):
     encode = ENCODERS[name]
     # 65536 and 65600 read as 0 and 64 in 16 bits; the check sees the true length.
     for d in [0, 63, 2049, 65536, 65600]:
-        assert raises(lambda: encode(vec(d, 9))) == dim_message(d)
-    assert raises(lambda: encode(np.full(50, np.nan, np.float32))) == dim_message(50)
+        assert raises(partial(encode, vec(d, 9))) == dim_message(d)
+    assert raises(partial(encode, np.full(50, np.nan, np.float32))) == dim_message(50)
     for where, bad in [(0, np.nan), (767, -np.inf)]:
         v = V768.copy()
         v[where] = bad
-        assert raises(lambda: encode(v)) == "Invalid embedding value (NaN or Inf detected)"
-    largest = np.full(256, F32_MAX, np.float32)
-    largest[::2] = -F32_MAX
-    for v in [vec(64, 10), vec(2048, 10), largest]:
+        assert raises(partial(encode, v)) == "Invalid embedding value (NaN or Inf detected)"
+    for v in [vec(64, 10), vec(2048, 10)]:
         assert isinstance(encode(v), str)
     # Arrays are only read: a read-only one gives the same text.
     before = V768.tobytes()
@@ -125,19 +109,20 @@ NOT_CONTIGUOUS = "The given array is not contiguous"
 @pytest.mark.parametrize(
     "value,message",
     [
-        ([0.1] * 128, "argument 'embedding': 'list' object cannot be cast as 'ndarray'"),
-        (np.zeros(128, np.float64), "argument 'embedding': 'ndarray' object cannot be cast as 'ndarray'"),
-        (np.zeros((2, 64), np.float32), "argument 'embedding': 'ndarray' object cannot be cast as 'ndarray'"),
-        (np.zeros(128, ">f4" if np.little_endian else "<f4"),
-         "argument 'embedding': 'ndarray' object cannot be cast as 'ndarray'"),
-        (np.float32(1.0), "argument 'embedding': 'float32' object cannot be cast as 'ndarray'"),
-        (memoryview(np.zeros(128, np.float32)), "argument 'embedding': 'memoryview' object cannot be cast as 'ndarray'"),
+        ([0.1] * 128, "list"),
+        (np.zeros(128, np.float64), "ndarray"),
+        (np.zeros((2, 64), np.float32), "ndarray"),
+        (np.zeros(128, ">f4" if np.little_endian else "<f4"), "ndarray"),
+        (np.float32(1.0), "float32"),
+        (memoryview(np.zeros(128, np.float32)), "memoryview"),
         (np.arange(256, dtype=np.float32)[::2], NOT_CONTIGUOUS),
         (np.arange(128, dtype=np.float32)[::-1], NOT_CONTIGUOUS),
     ],
     ids=["list", "float64", "2d", "byteswapped", "scalar", "memoryview", "strided", "reversed"],
 )
 def test_embedding_must_be_a_contiguous_float32_vector(name, value, message):
+    if message != NOT_CONTIGUOUS:  # the type that cannot be cast
+        message = f"argument 'embedding': '{message}' object cannot be cast as 'ndarray'"
     assert raises(lambda: ENCODERS[name](value), TypeError) == message
 
 
@@ -163,8 +148,6 @@ def test_subclass_and_unit_stride_column_accepted():
         (lambda a: mivo.encode_cross_dimensional(a, 16.0), TypeError,
          "argument 'common_dims': 'float' object cannot be interpreted as an integer"),
     ],
-    ids=["profile-int", "profile-enum", "retention", "max_chars-negative", "max_chars-type", "common_dims",
-         "common_dims-float"],
 )
 def test_other_arguments_converted_before_the_array_is_checked(call, exc, message):
     raises(lambda: call(np.zeros(256, np.float32)[::2]), exc, message)

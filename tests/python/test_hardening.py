@@ -2,6 +2,7 @@
 many failing and succeeding calls (memory stays flat, nothing crashes)."""
 import gc
 import os
+from functools import partial
 
 import numpy as np
 import pytest
@@ -37,7 +38,6 @@ def test_array_reshaped_by_a_later_conversion_is_read_as_it_is_then(call):
     # The data are viewed after every conversion: the identifier is that of
     # the 64 ones the array holds by then.
     text = call(np.ones(1 << 20, np.float32))
-    assert mivo.decode_to_embedding(text) is not None
     assert mivo.get_metadata(text)["original_dims"] == 64
 
 
@@ -70,18 +70,15 @@ def bad_calls():
     """Calls that fail in binding or conversion, for every function."""
     calls = []
     for name, kwargs in VALID_ARGS.items():
-        fn, values = getattr(mivo, name), list(kwargs.values())
-        calls.append(lambda fn=fn: fn())
-        calls.append(lambda fn=fn, v=values: fn(*v, *v))
-        calls.append(lambda fn=fn, v=values: fn(*v, no_such_parameter=1))
-        calls.append(lambda fn=fn, v=values: fn(object(), *v[1:]))
-        if len(values) > 1:
-            calls.append(lambda fn=fn, v=values: fn(*v[:-1], [object()]))
+        fn, v = getattr(mivo, name), list(kwargs.values())
+        calls += [partial(fn), partial(fn, *v, *v), partial(fn, *v, no_such_parameter=1), partial(fn, object(), *v[1:])]
+        if len(v) > 1:
+            calls.append(partial(fn, *v[:-1], [object()]))
     return calls
 
 
 def good_calls():
-    return [lambda fn=getattr(mivo, name), kw=kwargs: fn(**kw) for name, kwargs in VALID_ARGS.items()]
+    return [partial(getattr(mivo, name), **kwargs) for name, kwargs in VALID_ARGS.items()]
 
 
 def rss_bytes():

@@ -7,10 +7,7 @@ import shutil
 import subprocess
 import sys
 
-import numpy as np
 import pytest
-
-import mivo
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 
@@ -24,7 +21,6 @@ def test_import_leaves_the_floating_point_mode_alone():
             "print('ok')")
     done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
     assert done.returncode == 0 and done.stdout.strip() == "ok", done.stderr
-    assert (np.array([5e-324]) * 1.0)[0] == 5e-324
 
 
 FAST_MATH = ["-ffast-math", "-Ofast", "-funsafe-math-optimizations", "-ffp-contract=fast"]

@@ -1,6 +1,6 @@
-"""Text SimHash: exact fingerprints, the Python model (FNV-1a, str.lower())
-over random Unicode text, distances, similarity, hash search and argument
-refusals."""
+"""Text SimHash against the Python model (FNV-1a, str.lower()) over random
+Unicode text; distances, similarity, hash search, and the conversion and
+refusal of their arguments."""
 
 from __future__ import annotations
 
@@ -9,31 +9,22 @@ import random
 import pytest
 
 import mivo
+
 from . import strings_models as model
 from .models import raises
 
-OUT_OF_RANGE = "out of range integral type conversion attempted"
-
-
-@pytest.mark.parametrize(
-    "text, expected",
-    [("", 0), ("a", 0xAF63DC4C8601EC8C), ("A", 0xAF63DC4C8601EC8C), ("ab", 0xAF63DC4C8601E084),
-     ("abc", 0xE71FA2190541574B), ("iPhone 14", 0x039A061927E20D7A), ("iPhone 15", 0x039A071927E2092E)],
-)
-def test_simhash_values(text, expected):
-    assert mivo.simhash(text) == expected
-
 
 def test_distance_similarity_and_search_values():
-    h14, h15 = mivo.simhash("iPhone 14"), mivo.simhash("iPhone 15")
-    assert mivo.simhash_distance(h14, h15) == 5 and mivo.simhash_distance(0, 2**64 - 1) == 64
-    assert mivo.simhash_similarity("iPhone 14", "iPhone 15") == 0.921875
-    assert mivo.simhash_similarity("iPhone", "Galaxy") == 0.46875
+    class Idx:
+        def __index__(self):
+            return 3
+
+    assert mivo.simhash_distance(Idx(), 0) == 2
+    assert mivo.find_similar_hashes(Idx(), [3, Idx()], Idx()) == [0, 1]
+    assert mivo.simhash("") == 0 and mivo.simhash_distance(0, 2**64 - 1) == 64
     assert mivo.simhash_similarity("", "") == 1.0
-    cands = [mivo.simhash(t) for t in ["iPhone 14 Pro", "iPhone 13", "Galaxy S23"]]
-    assert [mivo.find_similar_hashes(h14, cands, d) for d in (8, 7)] == [[0, 1], [1]]  # distances 8, 3, 24
-    assert mivo.find_similar_hashes(h14, [], 5) == []
-    assert mivo.find_similar_hashes(h14, (h14, h14 ^ 1), 4294967295) == [0, 1]
+    assert mivo.find_similar_hashes(1, [], 5) == []
+    assert mivo.find_similar_hashes(1, (1, 1 ^ 2**63), 4294967295) == [0, 1]
 
 
 def test_simhash_against_model():
@@ -41,8 +32,8 @@ def test_simhash_against_model():
     texts = [model.random_text(rng, rng.choice([2, 3, 5, 40])) for _ in range(800)]
     texts += [" ".join(model.random_text(rng, 12) for _ in range(150)) for _ in range(5)]
     texts += ["a" * 300, "ab " * 300]  # more than 255 equal tokens
-    texts += ["ΟΔΟΣ", "ΣΣ", "ΑΣ.Σ", "Α'Σ'", "Α\u0301Σ\u0301", "Α\u0345Σ", "\u02b0Σ", "Σ\u02b0", "1Σ", "ΑΣ1", "ΑΣ\u00adΒ",
-              "ὈΔΥΣΣΕΎΣ", "ΌΣΟΣ ΜΟΝΟΣ. ΣΑΣ", "İSTANBUL ıi Iİ", "STRASSE straße ẞ", "𐐀𐐁 𝐀", "ǅǄǆ ῼ", "A\rB\x1cC\u2028D"]
+    texts += ["ΑΣ.Σ", "Α\u0301Σ\u0301", "ΑΣ\u00adΒ", "ὈΔΥΣΣΕΎΣ", "ΌΣΟΣ ΜΟΝΟΣ. ΣΑΣ", "İSTANBUL ıi Iİ", "ǅǄǆ ῼ",
+              "A\rB\x1cC\u2028D"]
     for text in texts:
         assert mivo.simhash(text) == model.simhash(text), repr(text)
 
@@ -60,29 +51,17 @@ def test_similarity_and_search_against_model():
         assert mivo.find_similar_hashes(hashes[0], hashes, max_distance) == expected
 
 
-def test_index_protocol_accepted():
-    class Idx:
-        def __index__(self):
-            return 3
-
-    assert mivo.simhash_distance(Idx(), 0) == 2
-    assert mivo.find_similar_hashes(Idx(), [3, Idx()], Idx()) == [0, 1]
-
-
 @pytest.mark.parametrize(
     "call, error, message",
     [
         (lambda: mivo.simhash_distance(-1, 0), OverflowError, ""),
-        (lambda: mivo.simhash_distance(0, 1 << 64), OverflowError, ""),
         (lambda: mivo.simhash_distance(1.0, 0), TypeError, "argument 'hash1': "),
-        (lambda: mivo.find_similar_hashes(0, [0], -1), OverflowError, OUT_OF_RANGE),
-        (lambda: mivo.find_similar_hashes(0, [0], 1 << 32), OverflowError, OUT_OF_RANGE),
+        (lambda: mivo.find_similar_hashes(0, [0], 1 << 32), OverflowError,
+         "out of range integral type conversion attempted"),
         (lambda: mivo.find_similar_hashes(0, [0], 1 << 64), OverflowError, "Python int too large to convert to C long"),
         (lambda: mivo.find_similar_hashes(0, [-1], 1), OverflowError, ""),
         (lambda: mivo.find_similar_hashes(0, "12", 1), TypeError,
          "argument 'candidate_hashes': Can't extract `str` to `Vec`"),
-        (lambda: mivo.find_similar_hashes(0, {1, 2}, 1), TypeError,
-         "argument 'candidate_hashes': 'set' object cannot be cast as 'Sequence'"),
         (lambda: mivo.find_similar_hashes(0, [0], 1.5), TypeError, "argument 'max_distance': "),
     ],
 )
