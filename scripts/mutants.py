@@ -488,26 +488,24 @@ class Runner:
     def cpp_tests(self) -> tuple[str, str]:
         """('pass'|'fail'|'timeout', detail)."""
         rc, out = run([str(self.build / "mivo_tests"), "--gtest_brief=1"], self.test_timeout)
-        if rc is None:
-            return "timeout", "C++ tests timed out"
-        if rc == 0:
-            return "pass", ""
-        failed = re.findall(r"^\[  FAILED  \] (\S+?),?(?:\s|$)", out, re.M)
-        if failed:
-            return "fail", failed[0]
-        return "fail", f"exit status {rc}" + (" (crash)" if rc < 0 else "")
+        return test_outcome(rc, out, "C++ tests", r"^\[  FAILED  \] (\S+?),?(?:\s|$)")
 
     def py_tests(self) -> tuple[str, str]:
         rc, out = run([self.python, "-m", "pytest", "-q", "-x", "-p", "no:cacheprovider", "tests/python"],
                       self.test_timeout, self.env)
-        if rc is None:
-            return "timeout", "pytest timed out"
-        if rc == 0:
-            return "pass", ""
-        failed = re.findall(r"^(?:FAILED|ERROR) (.+?)(?: - .*)?$", out, re.M)
-        if failed:
-            return "fail", failed[0]
-        return "fail", f"exit status {rc}" + (" (crash)" if rc < 0 else "")
+        return test_outcome(rc, out, "pytest", r"^(?:FAILED|ERROR) (.+?)(?: - .*)?$")
+
+
+def test_outcome(rc: int | None, out: str, what: str, failed_pattern: str) -> tuple[str, str]:
+    """('pass'|'fail'|'timeout', detail): the first failed test's name, if the output names one."""
+    if rc is None:
+        return "timeout", f"{what} timed out"
+    if rc == 0:
+        return "pass", ""
+    failed = re.findall(failed_pattern, out, re.M)
+    if failed:
+        return "fail", failed[0]
+    return "fail", f"exit status {rc}" + (" (crash)" if rc < 0 else "")
 
 
 # A mutated file is recorded here before it is written, so that a run that
