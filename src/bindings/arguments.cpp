@@ -40,12 +40,13 @@ bool report_missing(const Signature& sig, PyObject** slots) {
 bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                     PyObject** slots) {
     const int required = sig.required_count();
-    if (nargs > sig.count) {
+    const int positional = sig.positional_count();
+    if (nargs > positional) {
         std::string msg = std::string(sig.name) + "() takes ";
-        if (required == sig.count)
-            msg += std::to_string(sig.count);
+        if (required >= positional)
+            msg += std::to_string(positional);
         else
-            msg += "from " + std::to_string(required) + " to " + std::to_string(sig.count);
+            msg += "from " + std::to_string(required) + " to " + std::to_string(positional);
         msg += " positional arguments";
         return plural_given(msg, nargs);
     }

@@ -75,7 +75,10 @@ struct Signature {
     std::array<const char*, kMaxParams> params;  // parameter names in order
     int count;                                   // number of parameters
     int required = -1;                           // leading required ones; -1: all
+    int positional = -1;                         // leading ones that may come by position; -1: all
     constexpr int required_count() const { return required < 0 ? count : required; }
+    // The parameters after these are keyword-only (`*` in the signature).
+    constexpr int positional_count() const { return positional < 0 ? count : positional; }
 };
 
 // Binds fastcall arguments to parameter slots (borrowed references, nullptr
@@ -300,6 +303,9 @@ PyObject* py_str_list(std::span<const std::string> items);
 PyObject* py_int_list(std::span<const std::uint64_t> items);
 // A new one-dimensional, writeable, C-contiguous float32 array owning a copy.
 PyObject* py_f32_array(std::span<const float> values);
+
+// Imports NumPy's C API on first use; false with ImportError set.
+bool ensure_numpy();
 
 // ---------------------------------------------------- method definitions
 

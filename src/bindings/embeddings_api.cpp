@@ -46,11 +46,7 @@ PyObject* encode_impl(Args& args) {
         variant = *profile;
     }
     if (!args.vector_data(0, v)) return nullptr;
-    switch (variant) {
-        case 0: return run_encode(v, policy::mini128());
-        case 1: return run_encode(v, EncodingProfile{EncodingProfile::Morton10x10{10, 10, std::nullopt}});
-        default: return run_encode(v, EncodingProfile{EncodingProfile::Hilbert10x10{10, 10, std::nullopt}});
-    }
+    return run_encode(v, policy::profile_record(variant));
 }
 
 constexpr Signature kEncodeLossless{"encode_lossless", {"embedding"}, 1};
@@ -201,7 +197,7 @@ PyObject* embedding_to_bands_impl(Args& args) {
     if (!args.f32_list(0, values)) return nullptr;
     if (args.given(1) && !args.u8(1, bands)) return nullptr;
     if (args.given(2) && args.raw(2) != Py_None && !args.u64(2, seed)) return nullptr;
-    if (bands == 0 || 16 % bands != 0) {
+    if (!policy::valid_band_count(bands)) {
         PyErr_Format(PyExc_ValueError, "num_bands must be 1, 2, 4, 8 or 16, got %u", static_cast<unsigned>(bands));
         return nullptr;
     }
@@ -209,13 +205,7 @@ PyObject* embedding_to_bands_impl(Args& args) {
     // large for f32 has become infinite and is refused like a NaN.
     for (const float x : values)
         if (!std::isfinite(x)) return raise_mivo(MivoError::invalid_embedding_value());
-    const auto hash = emb::to_be_bytes(emb::simhash_128(values, seed));
-    const std::size_t width = 16 / bands;
-    std::vector<std::string> texts;
-    texts.reserve(bands);
-    for (std::size_t i = 0; i < bands; ++i)
-        texts.push_back(emb::encode_text(std::span<const std::uint8_t>(hash).subspan(i * width, width)));
-    return py_str_list(texts);
+    return py_str_list(policy::band_texts(emb::simhash_128(values, seed), bands));
 }
 
 #define MIVO_ENCODE_ARGS "    embedding (numpy.ndarray): Input vector (f32, 64-2048 dimensions)\n"

@@ -1,5 +1,6 @@
-// The only translation unit that talks to NumPy's C API. NumPy is imported
-// lazily, on the first call that converts or builds an array.
+// NumPy's C API for the shared binding frame. NumPy is imported lazily, on
+// the first call that converts or builds an array; other translation units
+// of a module reach the same table through numpy_api.hpp.
 #include "bindings/arguments.hpp"
 
 #define PY_ARRAY_UNIQUE_SYMBOL mivo_ARRAY_API
@@ -8,8 +9,6 @@
 #include <cstring>
 
 namespace mivo::py {
-
-namespace {
 
 // Importing twice is harmless (both imports store the same table), so the
 // interpreter lock is all the once-only protection this needs.
@@ -21,8 +20,6 @@ bool ensure_numpy() {
     }
     return true;
 }
-
-}  // namespace
 
 namespace {
 

@@ -17,19 +17,6 @@ namespace {
 constexpr std::size_t kMinDims = 64;
 constexpr std::size_t kMaxDims = 2048;
 
-bool is_finite_bits(float v) { return (std::bit_cast<std::uint32_t>(v) & 0x7FFFFFFFu) < 0x7F800000u; }
-
-// Scale to unit length in f32: a sequential sum of squares from -0.0, its
-// correctly rounded square root, one division per value. An all-zero vector
-// is left as it is; a sum that overflows divides every value to a signed zero.
-void normalize(std::vector<float>& values) {
-    float sum = -0.0f;
-    for (float v : values) sum = sum + v * v;
-    if (!(sum > 0.0f)) return;
-    const float norm = std::sqrt(sum);
-    for (float& v : values) v = v / norm;
-}
-
 // The values a full-vector identifier stores: as given, or projected.
 Result<std::vector<float>> stored_values(std::vector<float> values, const EncodingProfile::FullVector& fv) {
     const auto d = static_cast<std::uint64_t>(values.size());
@@ -92,12 +79,22 @@ Result<std::vector<std::uint8_t>> curve_identifier(const std::vector<float>& uni
 
 }  // namespace
 
+bool is_finite_value(float v) { return (std::bit_cast<std::uint32_t>(v) & 0x7FFFFFFFu) < 0x7F800000u; }
+
+void scale_to_unit_length(std::span<float> values) {
+    float sum = -0.0f;
+    for (float v : values) sum = sum + v * v;
+    if (!(sum > 0.0f)) return;
+    const float norm = std::sqrt(sum);
+    for (float& v : values) v = v / norm;
+}
+
 Result<std::string> encode(std::span<const float> embedding, const EncodingProfile& profile) {
     const std::size_t d = embedding.size();
     if (d < kMinDims || d > kMaxDims) return fail(MivoError::invalid_dimension(d, kMinDims, kMaxDims));
     std::vector<float> values(embedding.begin(), embedding.end());
     for (float v : values)
-        if (!is_finite_bits(v)) return fail(MivoError::invalid_embedding_value());
+        if (!is_finite_value(v)) return fail(MivoError::invalid_embedding_value());
 
     Result<std::vector<std::uint8_t>> id;
     if (const auto* fv = std::get_if<EncodingProfile::FullVector>(&profile.kind)) {
@@ -105,7 +102,7 @@ Result<std::string> encode(std::span<const float> embedding, const EncodingProfi
         if (!r) return fail(r.error());
         id = std::move(*r);
     } else {
-        normalize(values);
+        scale_to_unit_length(values);
         if (const auto* mini = std::get_if<EncodingProfile::Mini128>(&profile.kind)) {
             std::vector<std::uint8_t> bytes = short_header(kProfileMini128);
             const auto hash = to_be_bytes(simhash_128(values, mini->seed));

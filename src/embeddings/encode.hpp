@@ -17,4 +17,13 @@ namespace mivo::embeddings {
 // A curve record asking for more than 128 code bits is an Internal error.
 Result<std::string> encode(std::span<const float> embedding, const EncodingProfile& profile);
 
+// The driver's value check: false for a NaN or an infinity.
+bool is_finite_value(float v);
+
+// Scales values to unit length in f32 as the driver does before a SimHash or
+// a curve code: a sequential sum of squares from -0.0, its correctly rounded
+// square root, one division per value. An all-zero vector is left as it is;
+// a sum that overflows divides every value to a signed zero.
+void scale_to_unit_length(std::span<float> values);
+
 }  // namespace mivo::embeddings

@@ -35,3 +35,12 @@ u128 simhash_128(std::span<const float> embedding, std::uint64_t seed) {
 }
 
 }  // namespace mivo::embeddings
+
+namespace mivo::embeddings {
+
+void simhash_128_rows(const float* rows, std::size_t count, std::size_t length, std::uint64_t seed, u128* out) {
+    for (std::size_t i = 0; i < count; ++i)
+        out[i] = simhash_128(std::span<const float>(rows + i * length, length), seed);
+}
+
+}  // namespace mivo::embeddings

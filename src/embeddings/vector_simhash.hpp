@@ -5,6 +5,7 @@
 // embedding length: a longer embedding only extends it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -19,6 +20,11 @@ namespace mivo::embeddings {
 // hyperplane table (tables.hpp) and draws the hyperplanes itself only when
 // there is none.
 u128 simhash_128(std::span<const float> embedding, std::uint64_t seed);
+
+// simhash_128 of `count` rows of `length` values each (row i at
+// rows + i * length), out[i] for row i; the same values one row at a time
+// gives.
+void simhash_128_rows(const float* rows, std::size_t count, std::size_t length, std::uint64_t seed, u128* out);
 
 // The same, every hyperplane drawn from its stream during the call: the
 // reference the table path is checked against.

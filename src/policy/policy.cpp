@@ -33,6 +33,24 @@ EncodingProfile lossless() { return full_vector(Precision::full32(), DimensionMo
 
 EncodingProfile mini128() { return EncodingProfile{EncodingProfile::Mini128{kSeedSimHash}}; }
 
+EncodingProfile profile_record(std::uint8_t variant) {
+    switch (variant) {
+        case 0: return mini128();
+        case 1: return EncodingProfile{EncodingProfile::Morton10x10{10, 10, std::nullopt}};
+        default: return EncodingProfile{EncodingProfile::Hilbert10x10{10, 10, std::nullopt}};
+    }
+}
+
+std::vector<std::string> band_texts(emb::u128 hash, std::uint8_t n) {
+    const auto bytes = emb::to_be_bytes(hash);
+    const std::size_t width = 16 / n;
+    std::vector<std::string> texts;
+    texts.reserve(n);
+    for (std::size_t i = 0; i < n; ++i)
+        texts.push_back(emb::encode_text(std::span<const std::uint8_t>(bytes).subspan(i * width, width)));
+    return texts;
+}
+
 EncodingProfile cross_dimensional(std::uint16_t common) {
     return full_vector(Precision::half16(), DimensionMode::common(common), kSeedCrossDims);
 }

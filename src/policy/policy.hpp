@@ -5,8 +5,11 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
+#include "embeddings/byte_order.hpp"
 #include "embeddings/error.hpp"
 #include "embeddings/types.hpp"
 
@@ -26,6 +29,10 @@ inline constexpr std::uint64_t kSeedCompressed = seed_word("MIVOCOMP");
 inline constexpr std::uint64_t kSeedMaxLength = seed_word("MIVOMAXL");
 inline constexpr std::uint64_t kSeedCrossDims = seed_word("MIVOXDII");
 
+// The record of each Profile variant (0 Mini128, 1 Morton10x10, 2
+// Hilbert10x10; other numbers give Hilbert10x10's).
+emb::EncodingProfile profile_record(std::uint8_t variant);
+
 // Every value at 32 bits, no projection.
 emb::EncodingProfile lossless();
 // Mini128 with the SimHash seed.
@@ -41,6 +48,11 @@ emb::EncodingProfile compression_ladder(std::uint16_t d, double retention_pct);
 // A character limit to a record: 20 characters are kept for the header, 5
 // bits per remaining character are spread over the values.
 emb::EncodingProfile length_budget(std::uint16_t d, std::uint64_t max_chars);
+
+// LSH bands: a band count is 1, 2, 4, 8 or 16; band i is the base32hex
+// text of bytes i * 16/n .. (i + 1) * 16/n of the hash's big-endian form.
+constexpr bool valid_band_count(std::uint8_t n) { return n != 0 && 16 % n == 0; }
+std::vector<std::string> band_texts(emb::u128 hash, std::uint8_t n);
 
 // Hamming distance of the SimHash payloads of two Mini128 identifiers, with
 // the checks in this order over both texts: characters, base32hex decoding,

@@ -36,10 +36,11 @@ def test_mypy_strict_on_stub_and_usage(tmp_path):
 
 
 @needs_mypy
-def test_stubtest_against_the_built_module(tmp_path):
+@pytest.mark.parametrize("module", ["mivo", "mivo_collections"])
+def test_stubtest_against_the_built_module(tmp_path, module):
     module_dir = str(Path(mivo.__file__).resolve().parent)
     result = run(
-        ["-m", "mypy.stubtest", "mivo", "--mypy-config-file", str(tmp_path / "none.ini")],
+        ["-m", "mypy.stubtest", module, "--mypy-config-file", str(tmp_path / "none.ini")],
         MYPYPATH=str(STUB.parent),
         PYTHONPATH=os.pathsep.join([module_dir, os.environ.get("PYTHONPATH", "")]),
     )
