@@ -1,6 +1,7 @@
 // The HammingIndex class: an exact index of 64-bit or 128-bit codes.
 //
-// Locking: each instance has a reader-writer lock. search, range_search,
+// Locking: each instance has a reader-writer lock (a waiting writer goes
+// before readers that come after it). search, range_search,
 // save, pickling, len and repr read under the shared lock; add, remove and
 // __setstate__ change the index under the exclusive one. A thread waits for
 // the lock with the interpreter lock released (so that a search, which takes
@@ -19,6 +20,7 @@
 #include "bindings/numpy_api.hpp"
 #include "collections/hamming_index.hpp"
 #include "collections/index_file.hpp"
+#include "collections/rw_lock.hpp"
 #include "policy/policy.hpp"
 
 namespace mivo::py {
@@ -27,7 +29,7 @@ namespace {
 namespace coll = mivo::collections;
 
 struct State {
-    std::shared_mutex lock;
+    coll::WriterFirstLock lock;
     coll::HammingIndex index;
 };
 
