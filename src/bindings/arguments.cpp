@@ -357,4 +357,13 @@ PyObject* type_from_spec(PyType_Spec* spec, const char* doc) {
     return type;
 }
 
+PyObject* class_reference(PyTypeObject* type, const char* name) {
+    if (!type) {
+        if (!PyErr_Occurred()) PyErr_Format(PyExc_SystemError, "%s could not be created", name);
+        return nullptr;
+    }
+    Py_INCREF(type);
+    return reinterpret_cast<PyObject*>(type);
+}
+
 }  // namespace mivo::py

@@ -358,6 +358,19 @@ constexpr PyMethodDef method(const char* doc, int flags = 0) {
                        METH_FASTCALL | METH_KEYWORDS | flags, doc};
 }
 
+// The flags of the modules' classes: immutable where the interpreter has
+// the flag.
+#ifdef Py_TPFLAGS_IMMUTABLETYPE
+inline constexpr unsigned kClassFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE;
+#else
+inline constexpr unsigned kClassFlags = Py_TPFLAGS_DEFAULT;
+#endif
+
+// A new reference to a class object made once (`type`, null if making it
+// failed: then nullptr with the exception set, SystemError naming `name`
+// if none was).
+PyObject* class_reference(PyTypeObject* type, const char* name);
+
 // A class object made from its spec. Python 3.9's PyType_FromSpec keeps only
 // the part of Py_tp_doc after the signature, so __text_signature__ (read from
 // tp_doc) is None there: the whole `doc` is put back (__doc__ was already set

@@ -198,14 +198,8 @@ PyType_Slot kSlots[] = {
     {0, nullptr},
 };
 
-#ifdef Py_TPFLAGS_IMMUTABLETYPE
-constexpr unsigned kTypeFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE;
-#else
-constexpr unsigned kTypeFlags = Py_TPFLAGS_DEFAULT;
-#endif
-
 PyType_Spec kSpec = {
-    "mivo.SimilarityOpts", static_cast<int>(sizeof(OptsObject)), 0, kTypeFlags, kSlots,
+    "mivo.SimilarityOpts", static_cast<int>(sizeof(OptsObject)), 0, kClassFlags, kSlots,
 };
 
 // The class object, created on first use and kept for the process.
@@ -233,15 +227,7 @@ PyObject* levenshtein_with_opts_impl(Args& args) {
 
 }  // namespace
 
-PyObject* similarity_opts_class() {
-    PyTypeObject* type = opts_type();
-    if (!type) {
-        if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "SimilarityOpts could not be created");
-        return nullptr;
-    }
-    Py_INCREF(type);
-    return reinterpret_cast<PyObject*>(type);
-}
+PyObject* similarity_opts_class() { return class_reference(opts_type(), "SimilarityOpts"); }
 
 PyMethodDef k_levenshtein_with_opts = method<kLevenshteinWithOpts, levenshtein_with_opts_impl>(
     "levenshtein_with_opts(a, b, opts)\n--\n\n"

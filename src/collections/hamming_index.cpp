@@ -70,8 +70,8 @@ std::size_t HammingIndex::remove(std::span<const std::int64_t> ids) {
 ScanPlan::ScanPlan(std::size_t codes, std::size_t queries, unsigned workers)
     : codes_(codes), queries_(queries), query_blocks_(ceil_div(queries, kQueryBlock)) {
     if (workers > 1 && query_blocks_ < 2 * std::size_t{workers})
-        lanes_ = std::clamp<std::size_t>(ceil_div(2 * std::size_t{workers}, std::max<std::size_t>(query_blocks_, 1)),
-                                         1, std::max<std::size_t>(codes / kMinLaneCodes, 1));
+        lanes_ = std::clamp<std::size_t>(ceil_div(2 * std::size_t{workers}, std::max<std::size_t>(query_blocks_, 1)), 1,
+                                         std::max<std::size_t>(codes / kMinLaneCodes, 1));
     const std::size_t per_block = std::clamp<std::size_t>(queries, 1, kQueryBlock);
     round_codes_ = std::max<std::size_t>(1, kChunkPairs / per_block / kSubBlock) * kSubBlock;
     if (codes > 0 && queries > 0) rounds_ = ceil_div(ceil_div(codes, lanes_), round_codes_);
@@ -87,8 +87,8 @@ ScanPlan::Chunk ScanPlan::chunk(std::size_t round, std::size_t index) const {
 
 // ---------------------------------------------------------------- k nearest
 
-KnnSearch::KnnSearch(const HammingIndex& index, std::span<const std::uint64_t> queries, std::size_t k,
-                     unsigned workers, HammingKernel kernel)
+KnnSearch::KnnSearch(const HammingIndex& index, std::span<const std::uint64_t> queries, std::size_t k, unsigned workers,
+                     HammingKernel kernel)
     : index_(index),
       queries_(queries),
       nq_(queries.size() / index.words()),

@@ -7,8 +7,8 @@ namespace mivo::collections {
 namespace {
 
 template <unsigned Words>
-std::size_t within_portable(const std::uint64_t* codes, std::size_t n, const std::uint64_t* query,
-                            std::uint32_t bound, std::uint32_t* index, std::uint8_t* distance) {
+std::size_t within_portable(const std::uint64_t* codes, std::size_t n, const std::uint64_t* query, std::uint32_t bound,
+                            std::uint32_t* index, std::uint8_t* distance) {
     std::size_t found = 0;
     for (std::size_t i = 0; i < n; ++i) {
         unsigned d = 0;

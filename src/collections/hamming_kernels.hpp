@@ -43,6 +43,20 @@ HammingScanFn hamming_within16_avx512;
 #define MIVO_HAMMING_X86 0
 #endif
 
+// The loop of a wide kernel, which ends its function: STEP codes at a time,
+// DISTANCES (an expression of `p`, the step's first code) giving a pair
+// {low, high} of distance vectors that the kernel's within_mask and emit
+// test against `limit` and write out; the rest by PLAIN.
+#define MIVO_HAMMING_WIDE_LOOP(WORDS, STEP, PLAIN, DISTANCES)             \
+    std::size_t found = 0, i = 0;                                         \
+    for (; i + (STEP) <= n; i += (STEP)) {                                \
+        const std::uint64_t* p = codes + (WORDS) * i;                     \
+        const auto d = DISTANCES;                                         \
+        if (const unsigned mask = within_mask(d.low, d.high, limit))      \
+            found = emit(mask, d.low, d.high, i, index, distance, found); \
+    }                                                                     \
+    return within_rest(PLAIN, WORDS, codes, n, i, query, bound, index, distance, found)
+
 // For the wide kernels: writes the codes of `mask` (bit j: code base + j)
 // with their distances d[j]; returns the new count.
 inline std::size_t emit_within(unsigned mask, const std::uint64_t* d, std::size_t base, std::uint32_t* index,
@@ -60,8 +74,8 @@ inline std::size_t emit_within(unsigned mask, const std::uint64_t* d, std::size_
 // For the wide kernels: the codes from `base` on (fewer than a step's) by
 // the plain kernel; returns the new count.
 inline std::size_t within_rest(HammingScanFn* plain, unsigned words, const std::uint64_t* codes, std::size_t n,
-                               std::size_t base, const std::uint64_t* query, std::uint32_t bound,
-                               std::uint32_t* index, std::uint8_t* distance, std::size_t found) {
+                               std::size_t base, const std::uint64_t* query, std::uint32_t bound, std::uint32_t* index,
+                               std::uint8_t* distance, std::size_t found) {
     const std::size_t more = plain(codes + base * words, n - base, query, bound, index + found, distance + found);
     for (std::size_t j = found; j < found + more; ++j) index[j] += static_cast<std::uint32_t>(base);
     return found + more;

@@ -38,15 +38,29 @@ MIVO_AVX2 inline unsigned within_mask(__m256i d_low, __m256i d_high, __m256i lim
     return ~(above(d_low, limit) | (above(d_high, limit) << 4)) & 0xFFu;
 }
 
-MIVO_AVX2 inline std::size_t emit(unsigned mask, __m256i d_low, __m256i d_high, std::size_t base,
-                                  std::uint32_t* index, std::uint8_t* distance, std::size_t found) {
+MIVO_AVX2 inline std::size_t emit(unsigned mask, __m256i d_low, __m256i d_high, std::size_t base, std::uint32_t* index,
+                                  std::uint8_t* distance, std::size_t found) {
     alignas(32) std::uint64_t d[8];
     _mm256_store_si256(reinterpret_cast<__m256i*>(d), d_low);
     _mm256_store_si256(reinterpret_cast<__m256i*>(d + 4), d_high);
     return emit_within(mask, d, base, index, distance, found);
 }
 
-MIVO_AVX2 inline __m256i load(const std::uint64_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+MIVO_AVX2 inline __m256i load(const std::uint64_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+struct Distances {
+    __m256i low, high;  // codes 0-3, 4-7 of a step
+};
+
+MIVO_AVX2 inline Distances step8(const std::uint64_t* p, __m256i q) {
+    return {popcount_lanes(_mm256_xor_si256(load(p), q)), popcount_lanes(_mm256_xor_si256(load(p + 4), q))};
+}
+
+MIVO_AVX2 inline Distances step16(const std::uint64_t* p, __m256i q) {
+    return {distances16(load(p), load(p + 4), q), distances16(load(p + 8), load(p + 12), q)};
+}
 
 }  // namespace
 
@@ -54,13 +68,7 @@ MIVO_AVX2 std::size_t hamming_within8_avx2(const std::uint64_t* codes, std::size
                                            std::uint32_t bound, std::uint32_t* index, std::uint8_t* distance) {
     const __m256i q = _mm256_set1_epi64x(static_cast<long long>(query[0]));
     const __m256i limit = _mm256_set1_epi64x(bound);
-    std::size_t found = 0, i = 0;
-    for (; i + 8 <= n; i += 8) {
-        const __m256i d0 = popcount_lanes(_mm256_xor_si256(load(codes + i), q));
-        const __m256i d1 = popcount_lanes(_mm256_xor_si256(load(codes + i + 4), q));
-        if (const unsigned mask = within_mask(d0, d1, limit)) found = emit(mask, d0, d1, i, index, distance, found);
-    }
-    return within_rest(hamming_within8_portable, 1, codes, n, i, query, bound, index, distance, found);
+    MIVO_HAMMING_WIDE_LOOP(1, 8, hamming_within8_portable, step8(p, q));
 }
 
 MIVO_AVX2 std::size_t hamming_within16_avx2(const std::uint64_t* codes, std::size_t n, const std::uint64_t* query,
@@ -68,14 +76,7 @@ MIVO_AVX2 std::size_t hamming_within16_avx2(const std::uint64_t* codes, std::siz
     const __m256i q = _mm256_setr_epi64x(static_cast<long long>(query[0]), static_cast<long long>(query[1]),
                                          static_cast<long long>(query[0]), static_cast<long long>(query[1]));
     const __m256i limit = _mm256_set1_epi64x(bound);
-    std::size_t found = 0, i = 0;
-    for (; i + 8 <= n; i += 8) {
-        const std::uint64_t* p = codes + 2 * i;
-        const __m256i d0 = distances16(load(p), load(p + 4), q);
-        const __m256i d1 = distances16(load(p + 8), load(p + 12), q);
-        if (const unsigned mask = within_mask(d0, d1, limit)) found = emit(mask, d0, d1, i, index, distance, found);
-    }
-    return within_rest(hamming_within16_portable, 2, codes, n, i, query, bound, index, distance, found);
+    MIVO_HAMMING_WIDE_LOOP(2, 8, hamming_within16_portable, step16(p, q));
 }
 
 }  // namespace mivo::collections

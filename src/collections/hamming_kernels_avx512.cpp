@@ -33,19 +33,27 @@ MIVO_AVX512 inline __m512i distances16(__m512i a, __m512i b, __m512i q0, __m512i
                             _mm512_popcnt_epi64(_mm512_xor_si512(w1, q1)));
 }
 
+struct Distances {
+    __m512i low, high;  // codes 0-7, 8-15 of a step
+};
+
+MIVO_AVX512 inline Distances step8(const std::uint64_t* p, __m512i q) {
+    return {_mm512_popcnt_epi64(_mm512_xor_si512(_mm512_loadu_si512(p), q)),
+            _mm512_popcnt_epi64(_mm512_xor_si512(_mm512_loadu_si512(p + 8), q))};
+}
+
+MIVO_AVX512 inline Distances step16(const std::uint64_t* p, __m512i q0, __m512i q1) {
+    return {distances16(_mm512_loadu_si512(p), _mm512_loadu_si512(p + 8), q0, q1),
+            distances16(_mm512_loadu_si512(p + 16), _mm512_loadu_si512(p + 24), q0, q1)};
+}
+
 }  // namespace
 
 MIVO_AVX512 std::size_t hamming_within8_avx512(const std::uint64_t* codes, std::size_t n, const std::uint64_t* query,
                                                std::uint32_t bound, std::uint32_t* index, std::uint8_t* distance) {
     const __m512i q = _mm512_set1_epi64(static_cast<long long>(query[0]));
     const __m512i limit = _mm512_set1_epi64(bound);
-    std::size_t found = 0, i = 0;
-    for (; i + 16 <= n; i += 16) {
-        const __m512i d0 = _mm512_popcnt_epi64(_mm512_xor_si512(_mm512_loadu_si512(codes + i), q));
-        const __m512i d1 = _mm512_popcnt_epi64(_mm512_xor_si512(_mm512_loadu_si512(codes + i + 8), q));
-        if (const unsigned mask = within_mask(d0, d1, limit)) found = emit(mask, d0, d1, i, index, distance, found);
-    }
-    return within_rest(hamming_within8_portable, 1, codes, n, i, query, bound, index, distance, found);
+    MIVO_HAMMING_WIDE_LOOP(1, 16, hamming_within8_portable, step8(p, q));
 }
 
 MIVO_AVX512 std::size_t hamming_within16_avx512(const std::uint64_t* codes, std::size_t n, const std::uint64_t* query,
@@ -53,14 +61,7 @@ MIVO_AVX512 std::size_t hamming_within16_avx512(const std::uint64_t* codes, std:
     const __m512i q0 = _mm512_set1_epi64(static_cast<long long>(query[0]));
     const __m512i q1 = _mm512_set1_epi64(static_cast<long long>(query[1]));
     const __m512i limit = _mm512_set1_epi64(bound);
-    std::size_t found = 0, i = 0;
-    for (; i + 16 <= n; i += 16) {
-        const std::uint64_t* p = codes + 2 * i;
-        const __m512i d0 = distances16(_mm512_loadu_si512(p), _mm512_loadu_si512(p + 8), q0, q1);
-        const __m512i d1 = distances16(_mm512_loadu_si512(p + 16), _mm512_loadu_si512(p + 24), q0, q1);
-        if (const unsigned mask = within_mask(d0, d1, limit)) found = emit(mask, d0, d1, i, index, distance, found);
-    }
-    return within_rest(hamming_within16_portable, 2, codes, n, i, query, bound, index, distance, found);
+    MIVO_HAMMING_WIDE_LOOP(2, 16, hamming_within16_portable, step16(p, q0, q1));
 }
 
 }  // namespace mivo::collections

@@ -42,7 +42,8 @@ std::uint64_t get_le(const std::uint8_t* in, int bytes) {
 // big-endian machine.
 void ids_to_little_endian(std::int64_t* ids, std::size_t n) {
     if constexpr (std::endian::native == std::endian::big)
-        for (std::size_t i = 0; i < n; ++i) ids[i] = static_cast<std::int64_t>(__builtin_bswap64(static_cast<std::uint64_t>(ids[i])));
+        for (std::size_t i = 0; i < n; ++i)
+            ids[i] = static_cast<std::int64_t>(__builtin_bswap64(static_cast<std::uint64_t>(ids[i])));
 }
 
 // [data, data + size) in pieces of at most kPieceSize bytes.
@@ -196,8 +197,7 @@ FormatResult<IndexReader> IndexReader::start(ByteSource& source) {
     const std::uint64_t version = get_le(header + 8, 4);
     if (version != kIndexFormatVersion)
         return refuse_as<IndexReader>(refuse("has format version " + std::to_string(version) +
-                                             ", and this build reads version " +
-                                             std::to_string(kIndexFormatVersion)));
+                                             ", and this build reads version " + std::to_string(kIndexFormatVersion)));
     const std::uint64_t code_bytes = get_le(header + 12, 4);
     if (code_bytes != 8 && code_bytes != 16)
         return refuse_as<IndexReader>(
@@ -209,8 +209,7 @@ FormatResult<IndexReader> IndexReader::start(ByteSource& source) {
     if (!fits || kHeaderSize + n * (code_bytes + 8) + kChecksumSize != size) {
         const std::string count = std::to_string(n) + " codes of " + std::to_string(code_bytes) + " bytes";
         return refuse_as<IndexReader>(refuse((fits ? "is damaged: " : "is truncated: ") + std::to_string(size) +
-                                             " bytes, which does not match the " + count +
-                                             " its header announces"));
+                                             " bytes, which does not match the " + count + " its header announces"));
     }
     IndexReader r;
     r.words_ = static_cast<unsigned>(code_bytes / 8);

@@ -68,7 +68,8 @@ TEST(HammingKernels, EveryKernelFindsWhatTheBytesSay) {
                         if (!hamming_kernel_available(k)) continue;
                         std::vector<std::uint32_t> at(n + 1, 0xDEAD);
                         std::vector<std::uint8_t> d(n + 1, 0xEE);
-                        const std::size_t m = hamming_within(k, words, codes.data(), n, query, bound, at.data(), d.data());
+                        const std::size_t m =
+                            hamming_within(k, words, codes.data(), n, query, bound, at.data(), d.data());
                         at.resize(m);
                         d.resize(m);
                         EXPECT_EQ(at, want_at) << "kernel " << int(k) << " words " << words << " n " << n;
@@ -117,8 +118,8 @@ TEST_P(SearchAgainstModel, EveryWorkerCountAndKernelGivesTheSortedModel) {
     // Ids out of insertion order, with repeats, so that the tie rule shows.
     std::vector<std::int64_t> ids(c.n);
     for (std::size_t i = 0; i < c.n; ++i) ids[i] = static_cast<std::int64_t>((i * 7919) % (c.n / 2 + 1));
-    const HammingIndex index = make_index(Words(codes.begin(), codes.begin() + static_cast<std::ptrdiff_t>(c.n * c.words)),
-                                          c.words, ids);
+    const HammingIndex index =
+        make_index(Words(codes.begin(), codes.begin() + static_cast<std::ptrdiff_t>(c.n * c.words)), c.words, ids);
     const std::span<const std::uint64_t> queries(codes.data() + c.n * c.words, c.queries * c.words);
     for (unsigned workers : {1u, 2u, 3u, 8u}) {
         for (HammingKernel kernel : kKernels) {
@@ -186,7 +187,8 @@ TEST(HammingIndexStorage, DefaultIdsAreInsertionNumbersAndRemoveKeepsOrder) {
     const Words codes = clustered(6, 1, 9);
     HammingIndex index(1);
     const auto add = [&](std::size_t from, std::size_t n, std::vector<std::int64_t> ids) {
-        index.add(n, ids, [&](std::uint64_t* out) { std::copy_n(codes.begin() + static_cast<std::ptrdiff_t>(from), n, out); });
+        index.add(n, ids,
+                  [&](std::uint64_t* out) { std::copy_n(codes.begin() + static_cast<std::ptrdiff_t>(from), n, out); });
     };
     add(0, 2, {});
     add(2, 2, {7, 7});

@@ -52,20 +52,21 @@ private:
     PyThreadState* saved_;
 };
 
-// Takes `lock` (shared or exclusive), waiting without the interpreter lock.
-template <class Lock>
-void take(Lock& lock) {
-    if (lock.try_lock()) return;
-    Released released;
-    lock.lock();
+// The shared lock of an instance, waited for without the interpreter lock.
+std::shared_lock<coll::WriterFirstLock> read_lock(State& s) {
+    std::shared_lock<coll::WriterFirstLock> lock(s.lock, std::try_to_lock);
+    if (!lock.owns_lock()) {
+        Released released;
+        lock.lock();
+    }
+    return lock;
 }
 
 // ---------------------------------------------------------------- arguments
 
 std::string shape_text(PyArrayObject* arr) {
     std::string text = "(";
-    for (int i = 0; i < PyArray_NDIM(arr); ++i)
-        text += (i ? ", " : "") + std::to_string(PyArray_DIM(arr, i));
+    for (int i = 0; i < PyArray_NDIM(arr); ++i) text += (i ? ", " : "") + std::to_string(PyArray_DIM(arr, i));
     return text + (PyArray_NDIM(arr) == 1 ? ",)" : ")");
 }
 
@@ -233,8 +234,7 @@ bool to_count(PyObject* obj, const char* name, Py_ssize_t least, std::size_t& ou
 }
 
 bool to_workers_arg(Args& args, int i, unsigned& workers) {
-    return !args.given(i) || collections_frame::to_workers(args.raw(i), workers) ||
-           wrap_argument_error(args.param(i));
+    return !args.given(i) || collections_frame::to_workers(args.raw(i), workers) || wrap_argument_error(args.param(i));
 }
 
 // A path argument (str, bytes or os.PathLike) as the file system's bytes,
@@ -317,8 +317,8 @@ PyObject* index_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     const long bits = PyLong_AsLong(index.get());
     if (bits == -1 && PyErr_Occurred()) return nullptr;
     if (bits != 64 && bits != 128) {
-        PyErr_Format(PyExc_ValueError,
-                     "bits must be 128 (Mini128 payloads) or 64 (mivo.simhash values), got %ld", bits);
+        PyErr_Format(PyExc_ValueError, "bits must be 128 (Mini128 payloads) or 64 (mivo.simhash values), got %ld",
+                     bits);
         return nullptr;
     }
     return new_index(type, static_cast<unsigned>(bits / 64));
@@ -333,8 +333,7 @@ void index_dealloc(PyObject* self) {
 
 Py_ssize_t index_len(PyObject* self) {
     State& s = state_of(self);
-    std::shared_lock lock(s.lock, std::defer_lock);
-    take(lock);
+    const auto lock = read_lock(s);
     return static_cast<Py_ssize_t>(s.index.size());
 }
 
@@ -386,32 +385,35 @@ PyObject* remove_impl(PyObject* self, Args& args) {
     return py_int(removed);
 }
 
-// The queries of a search, copied.
-bool to_queries(Args& args, const State& s, std::vector<std::uint64_t>& out) {
-    CodesArg queries;
-    if (!queries.convert(args.raw(0), s.index.words(), "queries")) return false;
-    out.resize(queries.size() * s.index.words());
-    queries.fill(out.data());
-    return true;
-}
+// The arguments of a search: the queries (copied), k or the radius, workers.
+struct SearchArgs {
+    std::vector<std::uint64_t> queries;
+    std::size_t count = 0, nq = 0;
+    unsigned workers = 1;
+    bool convert(Args& args, const State& s, Py_ssize_t least) {
+        CodesArg codes;
+        if (!codes.convert(args.raw(0), s.index.words(), "queries") ||
+            !to_count(args.raw(1), args.param(1), least, count) || !to_workers_arg(args, 2, workers))
+            return false;
+        nq = codes.size();
+        queries.resize(nq * s.index.words());
+        codes.fill(queries.data());
+        return true;
+    }
+};
 
 constexpr Signature kSearch{"search", {"queries", "k", "workers"}, 3, 2, 2};
 PyObject* search_impl(PyObject* self, Args& args) {
     State& s = state_of(self);
-    std::vector<std::uint64_t> queries;
-    std::size_t k = 0;
-    unsigned workers = 1;
-    if (!to_queries(args, s, queries) || !to_count(args.raw(1), "k", 1, k) || !to_workers_arg(args, 2, workers))
-        return nullptr;
-    const std::size_t nq = queries.size() / s.index.words();
+    SearchArgs a;
+    if (!a.convert(args, s, 1)) return nullptr;
     void *distances = nullptr, *ids = nullptr;
-    Ref d(collections_frame::new_matrix(nq, k, NPY_INT32, &distances));
-    Ref i(d ? collections_frame::new_matrix(nq, k, NPY_INT64, &ids) : nullptr);
+    Ref d(collections_frame::new_matrix(a.nq, a.count, NPY_INT32, &distances));
+    Ref i(d ? collections_frame::new_matrix(a.nq, a.count, NPY_INT64, &ids) : nullptr);
     if (!i) return nullptr;
-    std::shared_lock lock(s.lock, std::defer_lock);
-    take(lock);
-    coll::KnnSearch search(s.index, queries, k, workers);
-    if (!run_search(search, workers)) return nullptr;
+    auto lock = read_lock(s);
+    coll::KnnSearch search(s.index, a.queries, a.count, a.workers);
+    if (!run_search(search, a.workers)) return nullptr;
     search.finish(static_cast<std::int32_t*>(distances), static_cast<std::int64_t*>(ids));
     return PyTuple_Pack(2, d.get(), i.get());
 }
@@ -419,24 +421,18 @@ PyObject* search_impl(PyObject* self, Args& args) {
 constexpr Signature kRangeSearch{"range_search", {"queries", "radius", "workers"}, 3, 2, 2};
 PyObject* range_search_impl(PyObject* self, Args& args) {
     State& s = state_of(self);
-    std::vector<std::uint64_t> queries;
-    std::size_t radius = 0;
-    unsigned workers = 1;
-    if (!to_queries(args, s, queries) || !to_count(args.raw(1), "radius", 0, radius) ||
-        !to_workers_arg(args, 2, workers))
-        return nullptr;
-    const std::size_t nq = queries.size() / s.index.words();
-    std::shared_lock lock(s.lock, std::defer_lock);
-    take(lock);
-    coll::RangeSearch search(s.index, queries, static_cast<std::uint32_t>(std::min<std::size_t>(radius, 128)),
-                             workers);
-    if (!run_search(search, workers)) return nullptr;
+    SearchArgs a;
+    if (!a.convert(args, s, 0)) return nullptr;
+    auto lock = read_lock(s);
+    coll::RangeSearch search(s.index, a.queries, static_cast<std::uint32_t>(std::min<std::size_t>(a.count, 128)),
+                             a.workers);
+    if (!run_search(search, a.workers)) return nullptr;
     if (search.failed()) return PyErr_NoMemory();
     search.finish();
     lock.unlock();
-    Ref list(PyList_New(static_cast<Py_ssize_t>(nq)));
+    Ref list(PyList_New(static_cast<Py_ssize_t>(a.nq)));
     if (!list) return nullptr;
-    for (std::size_t q = 0; q < nq; ++q) {
+    for (std::size_t q = 0; q < a.nq; ++q) {
         const auto found = search.result(q);
         void *distances = nullptr, *ids = nullptr;
         npy_intp n = static_cast<npy_intp>(found.size());
@@ -462,8 +458,7 @@ PyObject* save_impl(PyObject* self, Args& args) {
     if (!path.convert(args.raw(0))) return nullptr;
     auto sink = coll::FileSink::create(path.text());
     if (!sink) return raise_format(sink.error(), path.fspath.get());
-    std::shared_lock lock(s.lock, std::defer_lock);
-    take(lock);
+    auto lock = read_lock(s);
     coll::IndexWriter writer(s.index);
     coll::FormatError error;
     if (!run_steps(writer.pieces(), error, [&](std::size_t i) { return writer.write_piece(i, *sink); })) {
@@ -510,8 +505,7 @@ PyObject* load_impl(PyObject* cls, Args& args) {
 // with the bytes save() would write.
 PyObject* index_reduce(PyObject* self, PyObject*) {
     State& s = state_of(self);
-    std::shared_lock lock(s.lock, std::defer_lock);
-    take(lock);
+    const auto lock = read_lock(s);
     coll::IndexWriter writer(s.index);
     Ref bytes(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(writer.size())));
     if (!bytes) return nullptr;
@@ -544,71 +538,67 @@ PyObject* index_setstate(PyObject* self, PyObject* state) {
 }
 
 PyMethodDef kMethods[] = {
-    method<kAdd, add_impl>(
-        "add($self, codes, ids=None)\n--\n\n"
-        "Add codes, with ids of the caller's or the default ones.\n\n"
-        "Args:\n"
-        "    codes: a 128-bit index takes an (n, 16) uint8 array (Mini128\n"
-        "        payloads, as encode_batch gives them) or a list of Mini128\n"
-        "        identifiers; a 64-bit index an (n, 8) uint8 array (most\n"
-        "        significant byte first), a 1-D uint64 array or a list of ints\n"
-        "        (mivo.simhash values)\n"
-        "    ids (numpy.ndarray | list[int] | None): one id (0 or more) per code;\n"
-        "        ids need not be unique. By default each code's insertion\n"
-        "        number: 0, 1, 2, ... over every code ever added\n\n"
-        "Raises:\n"
-        "    ValueError: for a bad identifier (its message as\n"
-        "        mivo.mivo_hamming_distance gives it, prefixed 'codes[3]: '), a\n"
-        "        wrong shape, a negative id or an id count that differs"),
+    method<kAdd, add_impl>("add($self, codes, ids=None)\n--\n\n"
+                           "Add codes, with ids of the caller's or the default ones.\n\n"
+                           "Args:\n"
+                           "    codes: a 128-bit index takes an (n, 16) uint8 array (Mini128\n"
+                           "        payloads, as encode_batch gives them) or a list of Mini128\n"
+                           "        identifiers; a 64-bit index an (n, 8) uint8 array (most\n"
+                           "        significant byte first), a 1-D uint64 array or a list of ints\n"
+                           "        (mivo.simhash values)\n"
+                           "    ids (numpy.ndarray | list[int] | None): one id (0 or more) per code;\n"
+                           "        ids need not be unique. By default each code's insertion\n"
+                           "        number: 0, 1, 2, ... over every code ever added\n\n"
+                           "Raises:\n"
+                           "    ValueError: for a bad identifier (its message as\n"
+                           "        mivo.mivo_hamming_distance gives it, prefixed 'codes[3]: '), a\n"
+                           "        wrong shape, a negative id or an id count that differs"),
     method<kRemove, remove_impl>("remove($self, ids)\n--\n\n"
                                  "Remove every code stored under one of the ids.\n\n"
                                  "Ids that are not stored are passed over; the other codes keep\n"
                                  "their order.\n\n"
                                  "Returns:\n"
                                  "    int: how many codes were removed"),
-    method<kSearch, search_impl>(
-        "search($self, queries, k, *, workers=1)\n--\n\n"
-        "The k nearest stored codes of each query, exactly.\n\n"
-        "Args:\n"
-        "    queries: in any form add takes\n"
-        "    k (int): neighbours per query, 1 or more\n"
-        "    workers (int): threads to split the work over; -1 for every core.\n"
-        "        The result is the same for every count\n\n"
-        "Returns:\n"
-        "    tuple[numpy.ndarray, numpy.ndarray]: distances (int32) and ids\n"
-        "    (int64), both (q, k): row i holds query i's nearest codes by\n"
-        "    Hamming distance, ties by smaller id; where fewer than k codes\n"
-        "    are stored the row ends in distance -1 and id -1\n\n"
-        "Example:\n"
-        "    >>> import numpy as np, mivo_collections\n"
-        "    >>> index = mivo_collections.HammingIndex(64)\n"
-        "    >>> index.add(np.array([0b1011, 0b0001, 0b1111], dtype=np.uint64))\n"
-        "    >>> index.search(np.array([0b0011], dtype=np.uint64), 2)\n"
-        "    (array([[1, 1]], dtype=int32), array([[0, 1]]))"),
-    method<kRangeSearch, range_search_impl>(
-        "range_search($self, queries, radius, *, workers=1)\n--\n\n"
-        "Every stored code within a Hamming distance of each query.\n\n"
-        "Args:\n"
-        "    queries: in any form add takes\n"
-        "    radius (int): the largest distance kept (inclusive), 0 or more\n"
-        "    workers (int): threads to split the work over; -1 for every core\n\n"
-        "Returns:\n"
-        "    list[tuple[numpy.ndarray, numpy.ndarray]]: per query, distances\n"
-        "    (int32) and ids (int64) of every code within the radius, by\n"
-        "    distance, ties by smaller id"),
+    method<kSearch, search_impl>("search($self, queries, k, *, workers=1)\n--\n\n"
+                                 "The k nearest stored codes of each query, exactly.\n\n"
+                                 "Args:\n"
+                                 "    queries: in any form add takes\n"
+                                 "    k (int): neighbours per query, 1 or more\n"
+                                 "    workers (int): threads to split the work over; -1 for every core.\n"
+                                 "        The result is the same for every count\n\n"
+                                 "Returns:\n"
+                                 "    tuple[numpy.ndarray, numpy.ndarray]: distances (int32) and ids\n"
+                                 "    (int64), both (q, k): row i holds query i's nearest codes by\n"
+                                 "    Hamming distance, ties by smaller id; where fewer than k codes\n"
+                                 "    are stored the row ends in distance -1 and id -1\n\n"
+                                 "Example:\n"
+                                 "    >>> import numpy as np, mivo_collections\n"
+                                 "    >>> index = mivo_collections.HammingIndex(64)\n"
+                                 "    >>> index.add(np.array([0b1011, 0b0001, 0b1111], dtype=np.uint64))\n"
+                                 "    >>> index.search(np.array([0b0011], dtype=np.uint64), 2)\n"
+                                 "    (array([[1, 1]], dtype=int32), array([[0, 1]]))"),
+    method<kRangeSearch, range_search_impl>("range_search($self, queries, radius, *, workers=1)\n--\n\n"
+                                            "Every stored code within a Hamming distance of each query.\n\n"
+                                            "Args:\n"
+                                            "    queries: in any form add takes\n"
+                                            "    radius (int): the largest distance kept (inclusive), 0 or more\n"
+                                            "    workers (int): threads to split the work over; -1 for every core\n\n"
+                                            "Returns:\n"
+                                            "    list[tuple[numpy.ndarray, numpy.ndarray]]: per query, distances\n"
+                                            "    (int32) and ids (int64) of every code within the radius, by\n"
+                                            "    distance, ties by smaller id"),
     method<kSave, save_impl>("save($self, path)\n--\n\n"
                              "Write the index to a file (through a temporary file beside it,\n"
                              "renamed into place once complete).\n\n"
                              "The format is versioned and carries a BLAKE3 checksum; see\n"
                              "HammingIndex.load."),
-    method<kLoad, load_impl>(
-        "load($cls, path)\n--\n\n"
-        "Read an index that save wrote.\n\n"
-        "Raises:\n"
-        "    ValueError: naming the problem, for a file that is truncated,\n"
-        "        damaged (checksum), of another format version or not an index\n"
-        "    OSError: when the file cannot be read",
-        METH_CLASS),
+    method<kLoad, load_impl>("load($cls, path)\n--\n\n"
+                             "Read an index that save wrote.\n\n"
+                             "Raises:\n"
+                             "    ValueError: naming the problem, for a file that is truncated,\n"
+                             "        damaged (checksum), of another format version or not an index\n"
+                             "    OSError: when the file cannot be read",
+                             METH_CLASS),
     {"__reduce__", Guarded<index_reduce>::call, METH_NOARGS, "Pickled through the bytes save() writes."},
     {"__setstate__", Guarded<index_setstate>::call, METH_O, "Restore the pickled contents."},
     {nullptr, nullptr, 0, nullptr},
@@ -649,14 +639,8 @@ PyType_Slot kSlots[] = {
     {0, nullptr},
 };
 
-#ifdef Py_TPFLAGS_IMMUTABLETYPE
-constexpr unsigned kTypeFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE;
-#else
-constexpr unsigned kTypeFlags = Py_TPFLAGS_DEFAULT;
-#endif
-
 PyType_Spec kSpec = {
-    "mivo_collections.HammingIndex", static_cast<int>(sizeof(IndexObject)), 0, kTypeFlags, kSlots,
+    "mivo_collections.HammingIndex", static_cast<int>(sizeof(IndexObject)), 0, kClassFlags, kSlots,
 };
 
 PyTypeObject* index_type() {
@@ -666,14 +650,6 @@ PyTypeObject* index_type() {
 
 }  // namespace
 
-PyObject* hamming_index_class() {
-    PyTypeObject* type = index_type();
-    if (!type) {
-        if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "HammingIndex could not be created");
-        return nullptr;
-    }
-    Py_INCREF(type);
-    return reinterpret_cast<PyObject*>(type);
-}
+PyObject* hamming_index_class() { return class_reference(index_type(), "HammingIndex"); }
 
 }  // namespace mivo::py
