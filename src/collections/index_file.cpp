@@ -134,6 +134,7 @@ FormatResult<void> FileSource::read(std::span<std::uint8_t> out) {
 }
 
 FormatResult<void> MemorySink::write(std::span<const std::uint8_t> bytes) {
+    if (bytes.empty()) return {};
     std::memcpy(out_, bytes.data(), bytes.size());
     out_ += bytes.size();
     return {};
@@ -141,6 +142,7 @@ FormatResult<void> MemorySink::write(std::span<const std::uint8_t> bytes) {
 
 FormatResult<void> MemorySource::read(std::span<std::uint8_t> out) {
     if (out.size() > bytes_.size()) return refuse("is truncated: it ended while it was read");
+    if (out.empty()) return {};
     std::memcpy(out.data(), bytes_.data(), out.size());
     bytes_ = bytes_.subspan(out.size());
     return {};

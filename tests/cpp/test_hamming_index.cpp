@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "collections/hamming_index.hpp"
+#include "collections/index_file.hpp"
 
 namespace mivo::collections {
 namespace {
@@ -204,6 +205,50 @@ TEST(HammingIndexStorage, CodeWordOfValueHoldsTheBytesMostSignificantFirst) {
     const std::uint64_t w = code_word_of_value(0x0102030405060708ull);
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(&w);
     for (int i = 0; i < 8; ++i) EXPECT_EQ(bytes[i], i + 1);
+}
+
+// ---------------------------------------------------------------- saved form
+// (The messages for damaged files are tested from Python, through files.)
+
+std::vector<std::uint8_t> saved(const HammingIndex& index) {
+    IndexWriter writer(index);
+    std::vector<std::uint8_t> out(writer.size());
+    MemorySink sink(out.data());
+    for (std::size_t i = 0; i < writer.pieces(); ++i) EXPECT_TRUE(writer.write_piece(i, sink));
+    return out;
+}
+
+FormatResult<HammingIndex> read_back(std::span<const std::uint8_t> bytes) {
+    MemorySource source(bytes);
+    auto reader = IndexReader::start(source);
+    if (!reader) return embeddings::unexpected(reader.error());
+    for (std::size_t i = 0; i < reader->pieces(); ++i)
+        if (auto ok = reader->read_piece(i, source); !ok) return embeddings::unexpected(ok.error());
+    return reader->finish(source);
+}
+
+TEST(IndexFile, ReadsBackWhatItWroteOverSeveralPieces) {
+    const std::size_t n = 300000;  // 4.8 MB of codes: two pieces
+    std::vector<std::int64_t> ids(n);
+    for (std::size_t i = 0; i < n; ++i) ids[i] = static_cast<std::int64_t>(i * 3);
+    HammingIndex index = make_index(clustered(n, 2, 5), 2, ids);
+    index.remove(std::vector<std::int64_t>{3});
+    const auto bytes = saved(index);
+    ASSERT_EQ(bytes.size(), 64 + (n - 1) * 24);
+    const auto back = read_back(bytes);
+    ASSERT_TRUE(back) << back.error().message;
+    EXPECT_EQ(back->words(), 2u);
+    EXPECT_EQ(back->next_id(), n);
+    EXPECT_TRUE(back->codes() == index.codes());
+    EXPECT_TRUE(back->ids() == index.ids());
+}
+
+TEST(IndexFile, ANegativeIdUnderAGoodChecksumIsRefused) {
+    // The module never stores one; a file made elsewhere might.
+    const HammingIndex index = make_index(clustered(2, 1, 1), 1, {4, -7});
+    const auto back = read_back(saved(index));
+    ASSERT_FALSE(back);
+    EXPECT_EQ(back.error().message, "is damaged: it holds a negative id");
 }
 
 }  // namespace

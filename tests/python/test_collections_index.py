@@ -313,7 +313,6 @@ def test_searches_during_adds_see_one_consistent_state():
     assert {0, len(batches) - 1} <= states
 
 
-@pytest.mark.skipif(os.environ.get("MIVO_SANITIZER") is not None, reason="timing under the sanitizer")
 def test_ctrl_c_stops_a_long_search_and_leaves_the_index():
     index = HammingIndex(128)
     index.add(RNG.integers(0, 256, (1_000_000, 16), dtype=np.uint8))
@@ -325,5 +324,7 @@ def test_ctrl_c_stops_a_long_search_and_leaves_the_index():
         index.search(queries, 10, workers=2)
     stopped = time.perf_counter() - start
     timer.join()
-    assert stopped < 0.3 + 0.5, stopped  # about 0.1 s on a quiet machine
+    # About 0.1 s after the signal on a quiet machine; the sanitizer only
+    # checks that nothing is left behind.
+    assert stopped < 0.3 + 0.5 or os.environ.get("MIVO_SANITIZER"), stopped
     assert len(index) == 1_000_000 and index.search(queries[:2], 1)[0].shape == (2, 1)

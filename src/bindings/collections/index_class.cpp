@@ -70,6 +70,20 @@ std::string shape_text(PyArrayObject* arr) {
     return text + (PyArray_NDIM(arr) == 1 ? ",)" : ")");
 }
 
+// Calls item(i, object) for each item of a sequence, holding it meanwhile;
+// false with the exception set when item() returns false or the iteration
+// fails.
+template <class Item>
+bool for_each_item(PyObject* sequence, Item item) {
+    Ref it(PyObject_GetIter(sequence));
+    if (!it) return false;
+    for (std::size_t i = 0;; ++i) {
+        Ref obj(PyIter_Next(it.get()));
+        if (!obj) return !PyErr_Occurred();
+        if (!item(i, obj.get())) return false;
+    }
+}
+
 // Codes as add and search take them, made into the index's words: a uint8
 // array of (n, 8 * words) rows, for 128-bit codes a list of Mini128
 // identifiers, for 64-bit codes a 1-D integer array or a list of ints. An
@@ -81,6 +95,7 @@ public:
     std::size_t size() const { return n_; }
     // Writes the n * words words of the codes; runs no Python code.
     void fill(std::uint64_t* out) const {
+        if (n_ == 0) return;
         if (form_ == Form::Values) {
             const auto* values = static_cast<const std::uint64_t*>(data_);
             for (std::size_t i = 0; i < n_; ++i) out[i] = coll::code_word_of_value(values[i]);
@@ -167,21 +182,25 @@ bool CodesArg::convert_list(PyObject* obj, const char* name) {
         n_ = owned_.size();
         return true;
     }
-    StrViews texts;
-    if (!to_str_views(obj, texts)) return wrap_argument_error(name);
-    n_ = texts.views.size();
-    owned_.resize(2 * n_);
-    for (std::size_t i = 0; i < n_; ++i) {
+    // Each text is read while its item is held, so that a signal handler
+    // run between items cannot free what is being read.
+    const bool read = for_each_item(obj, [&](std::size_t i, PyObject* item) {
         // A long list is read in well under a second, but answers Ctrl-C.
         if (i % 65536 == 65535 && PyErr_CheckSignals() < 0) return false;
-        const auto payload = policy::mini128_payload(texts.views[i]);
+        std::string_view text;
+        if (!to_str(item, text)) return wrap_argument_error(name);
+        const auto payload = policy::mini128_payload(text);
         if (!payload) {
             PyErr_Format(PyExc_ValueError, "%s[%zu]: %s", name, i, payload.error().error.display().c_str());
             return false;
         }
-        std::memcpy(owned_.data() + 2 * i, payload->data(), 16);
-    }
-    return true;
+        std::uint64_t words[2];
+        std::memcpy(words, payload->data(), 16);
+        owned_.insert(owned_.end(), words, words + 2);
+        return true;
+    });
+    n_ = owned_.size() / 2;
+    return read;
 }
 
 // Ids: a 1-D integer NumPy array or a sequence of ints, as int64 values.
@@ -205,18 +224,15 @@ bool to_ids(PyObject* obj, const char* name, std::vector<std::int64_t>& out) {
         PyErr_Format(PyExc_TypeError, "%s must be a 1-D int64 array or a list of ints, got '%s'", name, type.c_str());
         return false;
     }
-    Ref it(PyObject_GetIter(obj));
-    if (!it) return false;
     out.clear();
-    while (PyObject* raw = PyIter_Next(it.get())) {
-        Ref item(raw);
-        Ref index(PyNumber_Index(item.get()));
+    return for_each_item(obj, [&](std::size_t, PyObject* item) {
+        Ref index(PyNumber_Index(item));
         if (!index) return wrap_argument_error(name);
         const long long v = PyLong_AsLongLong(index.get());
         if (v == -1 && PyErr_Occurred()) return false;
         out.push_back(v);
-    }
-    return !PyErr_Occurred();
+        return true;
+    });
 }
 
 // A count argument (k, radius): an int of at least `least`.
