@@ -4,6 +4,7 @@ and damaged files), pickling, threads and Ctrl-C. The kernels and the cutting
 of the work are tested in C++ (tests/cpp/test_hamming_index.cpp)."""
 
 import copy
+import doctest
 import os
 import pickle
 import signal
@@ -114,6 +115,12 @@ def test_default_ids_are_insertion_numbers_and_an_empty_index_pads():
     index.add([1])
     assert len(index) == 3 and repr(index) == "<mivo_collections.HammingIndex bits=64, 3 codes>" and index.bits == 64
     assert as_pairs(*index.search([0], 5)) == [[(1, 2), (1, 3), (64, 1), (-1, -1), (-1, -1)]]
+
+
+@pytest.mark.parametrize("doc", [HammingIndex.__doc__, HammingIndex.search.__doc__])
+def test_docstring_examples_run(doc):
+    test = doctest.DocTestParser().get_doctest(doc, {}, "HammingIndex", None, 0)
+    assert test.examples and doctest.DocTestRunner().run(test).failed == 0
 
 
 # ------------------------------------------------------------------ refusals
