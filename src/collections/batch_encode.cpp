@@ -34,9 +34,8 @@ std::optional<RowError> hash_rows(const MatrixRef& x, std::size_t begin, std::si
             x.row(i0 + k, row.data());
             if (!std::all_of(row.begin(), row.end(), emb::is_finite_value))
                 return RowError{i0 + k, emb::MivoError::invalid_embedding_value()};
-            if (unit) emb::scale_to_unit_length(row);
         }
-        emb::simhash_128_rows(block.data(), count, d, seed, hashes);
+        (unit ? emb::simhash_128_unit_rows : emb::simhash_128_rows)(block.data(), count, d, seed, hashes);
         for (std::size_t k = 0; k < count; ++k) {
             const auto bytes = emb::to_be_bytes(hashes[k]);
             std::copy(bytes.begin(), bytes.end(), out + 16 * (i0 + k - begin));
