@@ -80,6 +80,7 @@ void sign_pass_one(SignKernel kernel, const float* table, const float* x, std::s
 
 void sign_pass_many(SignKernel kernel, const float* table, const float* x, std::size_t x_stride, std::size_t count,
                     std::size_t n, float* f, float* c) {
+    if (count == 0) return;
     std::fill(f, f + count * kSignRows, 0.0f);
     std::fill(c, c + count * kSignRows, 0.0f);
 #if MIVO_DOT_ROWS_X86
