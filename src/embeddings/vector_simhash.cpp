@@ -117,7 +117,7 @@ u128 hash_one(std::span<const float> x, std::uint64_t seed, SignInput input) {
 }
 
 void hash_rows(const float* rows, std::size_t count, std::size_t length, std::uint64_t seed, SignInput input,
-               u128* out) {
+               u128* out, SimhashRowsMemory* memory) {
     const auto row = [&](std::size_t i) { return std::span<const float>(rows + i * length, length); };
     const TableRef table = length ? hyperplane_table(seed, length) : nullptr;
     if (!table || !has_norms(*table)) {
@@ -129,10 +129,14 @@ void hash_rows(const float* rows, std::size_t count, std::size_t length, std::ui
     // by the literal sums.
     const SignKernel kernel = sign_best_kernel();
     const std::size_t padded = (length + kSignPad - 1) / kSignPad * kSignPad;
-    std::vector<float> xs(count * padded);
-    std::vector<SignVector> vectors(count);
-    std::vector<std::size_t> covered;
-    covered.reserve(count);
+    SimhashRowsMemory own;
+    SimhashRowsMemory& m = memory ? *memory : own;
+    std::vector<float>& xs = m.scaled;
+    std::vector<SignVector>& vectors = m.vectors;
+    std::vector<std::size_t>& covered = m.covered;
+    xs.resize(std::max(xs.size(), count * padded));
+    vectors.resize(std::max(vectors.size(), count));
+    covered.clear();
     std::vector<float> copy;
     for (std::size_t i = 0; i < count; ++i) {
         vectors[i] = prepare_sign_vector(kernel, row(i), xs.data() + covered.size() * padded);
@@ -143,7 +147,10 @@ void hash_rows(const float* rows, std::size_t count, std::size_t length, std::ui
             out[i] = literal_hash(*table, literal_input(row(i), input, copy));
         }
     }
-    std::vector<float> f(covered.size() * kSignRows), c(covered.size() * kSignRows);
+    std::vector<float>& f = m.sums;
+    std::vector<float>& c = m.checkpoints;
+    f.resize(std::max(f.size(), covered.size() * kSignRows));
+    c.resize(std::max(c.size(), covered.size() * kSignRows));
     sign_pass_many(kernel, table->data, xs.data(), padded, covered.size(), length, f.data(), c.data());
     for (std::size_t k = 0; k < covered.size(); ++k) {
         const std::size_t i = covered[k];
@@ -161,12 +168,14 @@ u128 simhash_128_unit(std::span<const float> embedding, std::uint64_t seed) {
     return hash_one(embedding, seed, SignInput::UnitLength);
 }
 
-void simhash_128_rows(const float* rows, std::size_t count, std::size_t length, std::uint64_t seed, u128* out) {
-    hash_rows(rows, count, length, seed, SignInput::AsGiven, out);
+void simhash_128_rows(const float* rows, std::size_t count, std::size_t length, std::uint64_t seed, u128* out,
+                      SimhashRowsMemory* memory) {
+    hash_rows(rows, count, length, seed, SignInput::AsGiven, out, memory);
 }
 
-void simhash_128_unit_rows(const float* rows, std::size_t count, std::size_t length, std::uint64_t seed, u128* out) {
-    hash_rows(rows, count, length, seed, SignInput::UnitLength, out);
+void simhash_128_unit_rows(const float* rows, std::size_t count, std::size_t length, std::uint64_t seed, u128* out,
+                           SimhashRowsMemory* memory) {
+    hash_rows(rows, count, length, seed, SignInput::UnitLength, out, memory);
 }
 
 SignPathCounts sign_path_counts() {

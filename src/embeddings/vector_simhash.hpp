@@ -12,8 +12,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "embeddings/byte_order.hpp"
+#include "embeddings/sign_pass.hpp"
 #include "embeddings/types.hpp"
 
 namespace mivo::embeddings {
@@ -30,11 +32,21 @@ u128 simhash_128(std::span<const float> embedding, std::uint64_t seed);
 // where the signs are decided without the literal sums.
 u128 simhash_128_unit(std::span<const float> embedding, std::uint64_t seed);
 
+// Working memory of simhash_128_rows. A caller that hashes many blocks keeps
+// one and passes it to every call: that saves allocations, nothing else.
+struct SimhashRowsMemory {
+    std::vector<float> scaled, sums, checkpoints;
+    std::vector<SignVector> vectors;
+    std::vector<std::size_t> covered;
+};
+
 // simhash_128 (or simhash_128_unit) of `count` rows of `length` values each
 // (row i at rows + i * length), out[i] for row i; the same values one row at
 // a time gives. The fast pass runs over several rows per pass over the table.
-void simhash_128_rows(const float* rows, std::size_t count, std::size_t length, std::uint64_t seed, u128* out);
-void simhash_128_unit_rows(const float* rows, std::size_t count, std::size_t length, std::uint64_t seed, u128* out);
+void simhash_128_rows(const float* rows, std::size_t count, std::size_t length, std::uint64_t seed, u128* out,
+                      SimhashRowsMemory* memory = nullptr);
+void simhash_128_unit_rows(const float* rows, std::size_t count, std::size_t length, std::uint64_t seed, u128* out,
+                           SimhashRowsMemory* memory = nullptr);
 
 // The same, every hyperplane drawn from its stream during the call: the
 // reference the table path is checked against.
