@@ -103,6 +103,7 @@ bench: build
 	@$(BUILD)/mivo_bench --benchmark_min_time=0.2
 	@$(PY) bench/bench_strings.py
 	@env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE $(PY) bench/bench_embeddings.py
+	@env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE $(PY) bench/bench_batch.py
 
 # The C++ sources as clang-format sees them (the generated Unicode tables left out).
 CXX_SOURCES = $$(git ls-files '*.cpp' '*.hpp' '*.h' '*.inc' | grep -v 'unicode_tables.inc')

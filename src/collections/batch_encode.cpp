@@ -44,8 +44,9 @@ std::optional<RowError> hash_rows(const MatrixRef& x, std::size_t begin, std::si
     emb::SimhashRowsMemory memory;
     for (std::size_t i0 = begin; i0 < end; i0 += kBlockRows) {
         const std::size_t count = std::min(kBlockRows, end - i0);
-        const float* block = in_place ? reinterpret_cast<const float*>(x.data + static_cast<std::ptrdiff_t>(i0) * x.row_stride)
-                                      : copied.data();
+        const float* block =
+            in_place ? reinterpret_cast<const float*>(x.data + static_cast<std::ptrdiff_t>(i0) * x.row_stride)
+                     : copied.data();
         for (std::size_t k = 0; k < count; ++k) {
             if (!in_place) x.row(i0 + k, copied.data() + k * d);
             if (!all_finite(std::span<const float>(block + k * d, d)))

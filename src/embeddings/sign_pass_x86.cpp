@@ -21,8 +21,8 @@ MIVO_SIGN_PASS_KERNELS(avx512, [[gnu::target("avx512f")]], __m512, 16, _mm512_se
                        _mm512_loadu_ps, _mm512_fmadd_ps, _mm512_add_ps, _mm512_abs_ps, _mm512_storeu_ps, 8, 6, 2)
 
 #define MIVO_AVX2_ABS(a) _mm256_andnot_ps(_mm256_set1_ps(-0.0f), (a))
-MIVO_SIGN_PASS_KERNELS(avx2, [[gnu::target("avx2,fma")]], __m256, 8, _mm256_setzero_ps, _mm256_set1_ps,
-                       _mm256_loadu_ps, _mm256_fmadd_ps, _mm256_add_ps, MIVO_AVX2_ABS, _mm256_storeu_ps, 8, 3, 2)
+MIVO_SIGN_PASS_KERNELS(avx2, [[gnu::target("avx2,fma")]], __m256, 8, _mm256_setzero_ps, _mm256_set1_ps, _mm256_loadu_ps,
+                       _mm256_fmadd_ps, _mm256_add_ps, MIVO_AVX2_ABS, _mm256_storeu_ps, 8, 3, 2)
 
 [[gnu::target("avx512f")]] SignVector sign_prepare_avx512(const float* x, std::size_t n, float* out) {
     return prepare_body(x, n, out);

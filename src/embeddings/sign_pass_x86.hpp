@@ -11,8 +11,8 @@
 namespace mivo::embeddings {
 
 using SignOneFn = void(const float* table, const float* x, std::size_t n, float* f, float* c);
-using SignManyFn = void(const float* table, const float* x, std::size_t xs, std::size_t count, std::size_t n,
-                        float* f, float* c);
+using SignManyFn = void(const float* table, const float* x, std::size_t xs, std::size_t count, std::size_t n, float* f,
+                        float* c);
 using SignPrepareFn = SignVector(const float* x, std::size_t n, float* out);
 
 SignOneFn sign_pass_one_avx2, sign_pass_one_avx512;

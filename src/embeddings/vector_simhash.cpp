@@ -116,8 +116,8 @@ u128 hash_one(std::span<const float> x, std::uint64_t seed, SignInput input) {
     return finish(*table, x, input, v, f, c);
 }
 
-void hash_rows(const float* rows, std::size_t count, std::size_t length, std::uint64_t seed, SignInput input,
-               u128* out, SimhashRowsMemory* memory) {
+void hash_rows(const float* rows, std::size_t count, std::size_t length, std::uint64_t seed, SignInput input, u128* out,
+               SimhashRowsMemory* memory) {
     const auto row = [&](std::size_t i) { return std::span<const float>(rows + i * length, length); };
     const TableRef table = length ? hyperplane_table(seed, length) : nullptr;
     if (!table || !has_norms(*table)) {

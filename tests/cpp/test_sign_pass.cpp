@@ -299,7 +299,7 @@ TEST(SimhashSigns, EdgeVectors) {
         cases.push_back(signed_zeros);
         cases.push_back(scaled(sample(n, 4), 0x1p-140f));  // subnormal
         cases.push_back(scaled(sample(n, 5), 0x1p-100f));  // squares that underflow
-        Floats mixed = sample(n, 6);  // normal values beside subnormal ones
+        Floats mixed = sample(n, 6);                       // normal values beside subnormal ones
         for (std::size_t j = 0; j < n; j += 2) mixed[j] *= 0x1p-135f;
         cases.push_back(mixed);
         for (const float bad : {std::numeric_limits<float>::quiet_NaN(), kInf, -kInf}) {
@@ -348,9 +348,9 @@ TEST(SimhashSigns, BlocksOfRows) {
             Floats rows(count * n);
             for (std::size_t i = 0; i < count; ++i) {
                 Floats v = i % 5 == 1 && n <= kMaxTableLength ? on_hyperplanes(n, {i % 128}, i)
-                           : i % 5 == 2 ? scaled(sample(n, static_cast<std::uint32_t>(i)), 1e-38f)
-                           : i % 5 == 3 ? Floats(n, 0.0f)
-                                        : sample(n, static_cast<std::uint32_t>(i));
+                           : i % 5 == 2                       ? scaled(sample(n, static_cast<std::uint32_t>(i)), 1e-38f)
+                           : i % 5 == 3                       ? Floats(n, 0.0f)
+                                                              : sample(n, static_cast<std::uint32_t>(i));
                 std::copy(v.begin(), v.end(), rows.begin() + static_cast<std::ptrdiff_t>(i * n));
             }
             std::vector<u128> raw(count), unit(count);
@@ -361,11 +361,11 @@ TEST(SimhashSigns, BlocksOfRows) {
                 Floats w(row.begin(), row.end());
                 scale_to_unit_length(w);
                 const bool table = n <= kMaxTableLength;  // else drawn on demand
-                ASSERT_TRUE(raw[i] == (table ? literal_bits(row, SignInput::AsGiven)
-                                             : simhash_128_streamed(row, kSimSeed)))
+                ASSERT_TRUE(raw[i] ==
+                            (table ? literal_bits(row, SignInput::AsGiven) : simhash_128_streamed(row, kSimSeed)))
                     << "n " << n << " row " << i;
-                ASSERT_TRUE(unit[i] == (table ? literal_bits(row, SignInput::UnitLength)
-                                              : simhash_128_streamed(w, kSimSeed)))
+                ASSERT_TRUE(unit[i] ==
+                            (table ? literal_bits(row, SignInput::UnitLength) : simhash_128_streamed(w, kSimSeed)))
                     << "n " << n << " row " << i;
             }
         }

@@ -2,11 +2,11 @@
 row: every profile, lengths from 64 to 2048 (odd ones among them), rows the
 fast sign pass cannot take (zeros, subnormal, huge), float64 and strided
 input, every worker count; refusals and their messages; no rows."""
+import mivo_collections as mc
 import numpy as np
 import pytest
 
 import mivo
-import mivo_collections as mc
 
 from .models import raises
 
@@ -108,7 +108,7 @@ def test_first_refused_row_is_named(workers):
     message = f"row 77: {NAN_MESSAGE}"
     assert raises(lambda: mc.encode_batch(x, workers=workers), ValueError) == message
     for profile in PROFILES:
-        assert raises(lambda: mc.encode_batch(x, profile, output="identifiers", workers=workers)) == message
+        assert raises(lambda p=profile: mc.encode_batch(x, p, output="identifiers", workers=workers)) == message
     assert raises(lambda: mc.bands_batch(x, 4, workers=workers)) == message
     wide = x.astype(np.float64)
     wide[50, 0] = 1e39  # infinite once rounded to float32
