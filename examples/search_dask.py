@@ -36,9 +36,8 @@ import sys
 import tempfile
 import time
 
-import numpy as np
-
 import mivo_collections
+import numpy as np
 
 DIMS = 64
 
@@ -172,7 +171,8 @@ def main(argv=None):
     data = fresh_directory(args.data)
     t0 = time.perf_counter()
     files = make_dataset(data, args.rows, args.partitions)
-    print(f"dataset: {args.rows} identifiers in {len(files)} Parquet files in {data} ({time.perf_counter() - t0:.1f} s)")
+    print(f"dataset: {args.rows} identifiers in {len(files)} Parquet files in {data} "
+          f"({time.perf_counter() - t0:.1f} s)")
     batches = query_batches(args.batches, args.queries, seed=0)
 
     t0 = time.perf_counter()
