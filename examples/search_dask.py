@@ -137,8 +137,7 @@ def run_dask(client, data, batches, k):
     answers, times = [], []
     for queries in batches:
         t0 = time.perf_counter()
-        sent = client.scatter(queries, broadcast=True)
-        per_shard = client.gather([client.submit(search_shard, s, sent, k, pure=False) for s in shards])
+        per_shard = client.gather([client.submit(search_shard, s, queries, k, pure=False) for s in shards])
         answers.append(merge_topk([d for d, _ in per_shard], [i for _, i in per_shard], k))
         times.append(time.perf_counter() - t0)
     return answers, built, times, len(shards)
