@@ -39,6 +39,29 @@ def best_of(repeat: int, call, *args, **kwargs) -> float:
     return min(times)
 
 
+def shard(n: int, batches: list[int], repeat: int, rng: np.random.Generator) -> None:
+    """Prints one table row per query batch size for a shard of n random codes."""
+    codes = rng.integers(0, 256, (n, 16), dtype=np.uint8)
+    ids = np.arange(n, dtype=np.int64)
+    before = resident_bytes()
+    index = mivo_collections.HammingIndex(128)
+    t0 = time.perf_counter()
+    index.add(codes, ids=ids)
+    added = time.perf_counter() - t0
+    memory = resident_bytes() - before
+    del codes, ids
+    with tempfile.TemporaryDirectory() as tmp:
+        index.save(os.path.join(tmp, "shard.idx"))
+        saved = os.path.getsize(os.path.join(tmp, "shard.idx"))
+    for q in batches:
+        queries = rng.integers(0, 256, (q, 16), dtype=np.uint8)
+        one = best_of(repeat, index.search, queries, 10)
+        every = best_of(repeat, index.search, queries, 10, workers=-1)
+        print(f"| {n:,} | {memory / 2**20:,.0f} MiB ({memory / n:.1f} B/code) | {saved / 2**20:,.0f} MiB | "
+              f"{added:.2f} s | {q} | {1e3 * one:,.1f} ms | {1e3 * one / q:.2f} ms | {1e3 * every / q:.2f} ms |",
+              flush=True)
+
+
 def main(argv: list[str] | None = None) -> int:
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("--sizes", type=int, nargs="+", default=[1_000_000, 10_000_000])
@@ -52,26 +75,7 @@ def main(argv: list[str] | None = None) -> int:
           f"{cores} threads: per query |")
     print("|---|---|---|---|---|---|---|---|")
     for n in args.sizes:
-        codes = rng.integers(0, 256, (n, 16), dtype=np.uint8)
-        ids = np.arange(n, dtype=np.int64)
-        before = resident_bytes()
-        index = mivo_collections.HammingIndex(128)
-        t0 = time.perf_counter()
-        index.add(codes, ids=ids)
-        added = time.perf_counter() - t0
-        memory = resident_bytes() - before
-        del codes, ids
-        with tempfile.TemporaryDirectory() as tmp:
-            index.save(os.path.join(tmp, "shard.idx"))
-            saved = os.path.getsize(os.path.join(tmp, "shard.idx"))
-        for q in args.batches:
-            queries = rng.integers(0, 256, (q, 16), dtype=np.uint8)
-            one = best_of(args.repeat, index.search, queries, 10)
-            every = best_of(args.repeat, index.search, queries, 10, workers=-1)
-            print(f"| {n:,} | {memory / 2**20:,.0f} MiB ({memory / n:.1f} B/code) | {saved / 2**20:,.0f} MiB | "
-                  f"{added:.2f} s | {q} | {1e3 * one:,.1f} ms | {1e3 * one / q:.2f} ms | {1e3 * every / q:.2f} ms |",
-                  flush=True)
-        index = None  # free the shard before the next size
+        shard(n, args.batches, args.repeat, rng)
     print("\n| shards | merge of their top-10, 100 queries | per query | bytes per query from the shards |")
     print("|---|---|---|---|")
     for shards in (10, 100, 1000):
