@@ -15,4 +15,8 @@ PyObject* signed_function(PyMethodDef* def, PyObject* module_name);
 extern PyMethodDef k_encode_batch;
 extern PyMethodDef k_bands_batch;
 
+// Many strings at once
+extern PyMethodDef k_cdist;
+extern PyMethodDef k_extract;
+
 }  // namespace mivo::py
