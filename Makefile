@@ -3,6 +3,7 @@
 # make test  - set up, build, run the C++ unit tests (ctest) and then pytest;
 #              then test-clang, test-libcxx and cross-aarch64
 # make bench - set up, build and run the benchmarks
+# make bench-cdist - cdist and extract against rapidfuzz (bench/bench_cdist.py)
 # make plots - set up, build and draw the README's pictures into docs/
 # make test-clang    - C++ tests and pytest again on a Clang build (build/clang)
 # make cross-aarch64 - compile the library for 64-bit Arm (build/aarch64)
@@ -103,6 +104,11 @@ bench: build
 	@$(BUILD)/mivo_bench --benchmark_min_time=0.2
 	@$(PY) bench/bench_strings.py
 	@env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE $(PY) bench/bench_embeddings.py
+
+# cdist and extract of mivo_collections against rapidfuzz's process module.
+.PHONY: bench-cdist
+bench-cdist: build
+	@$(PY) bench/bench_cdist.py
 
 # The C++ sources as clang-format sees them (the generated Unicode tables left out).
 CXX_SOURCES = $$(git ls-files '*.cpp' '*.hpp' '*.h' '*.inc' | grep -v 'unicode_tables.inc')

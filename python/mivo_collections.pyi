@@ -1,7 +1,8 @@
 """Type information for the mivo_collections extension module: mivo's
 functions over many items at once."""
 
-from typing import Literal, overload
+from collections.abc import Callable, Iterable
+from typing import Any, Literal, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -11,6 +12,8 @@ from mivo import Profile
 __all__ = [
     "encode_batch",
     "bands_batch",
+    "cdist",
+    "extract",
 ]
 
 __version__: str
@@ -26,3 +29,27 @@ def encode_batch(
     X: _Matrix, profile: Profile = ..., *, output: Literal["identifiers"], workers: int = 1
 ) -> list[str]: ...
 def bands_batch(X: _Matrix, num_bands: int = 16, *, workers: int = 1) -> list[list[str]]: ...
+
+# One of mivo's string functions, or its name.
+_Scorer = (
+    Callable[[str, str], float]
+    | Literal["levenshtein", "normalized_levenshtein", "jaro", "jaro_winkler", "osa_distance", "best_match"]
+)
+
+def cdist(
+    queries: Iterable[str],
+    choices: Iterable[str],
+    scorer: _Scorer = ...,
+    *,
+    dtype: npt.DTypeLike | None = None,
+    score_cutoff: float | None = None,
+    workers: int = 1,
+) -> npt.NDArray[Any]: ...
+def extract(
+    query: str,
+    choices: Iterable[str],
+    scorer: _Scorer = ...,
+    *,
+    limit: int | None = 5,
+    score_cutoff: float | None = None,
+) -> list[tuple[str, float, int]]: ...

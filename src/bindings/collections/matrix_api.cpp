@@ -190,7 +190,7 @@ bool to_cutoff(PyObject* obj, coll::StringScorer scorer, coll::ScoreCutoff& out)
         int overflow = 0;
         const long long v = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
         if (v == -1 && PyErr_Occurred()) return false;
-        if (overflow < 0 || v < 0) {
+        if (overflow < 0 || (overflow == 0 && v < 0)) {
             PyErr_Format(PyExc_ValueError, "score_cutoff of a distance must be an int from 0, got %S", index.get());
             return false;
         }
@@ -220,7 +220,7 @@ bool to_limit(PyObject* obj, std::size_t& out) {
     int overflow = 0;
     const long long v = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
     if (v == -1 && PyErr_Occurred()) return false;
-    if (overflow < 0 || v < 0) {
+    if (overflow < 0 || (overflow == 0 && v < 0)) {
         PyErr_Format(PyExc_ValueError, "limit must be None or an int from 0, got %S", index.get());
         return false;
     }
