@@ -21,11 +21,12 @@ import subprocess
 import sys
 import time
 from collections.abc import Callable
+from functools import partial
 
+import mivo_collections as mc
 import numpy as np
 
 import mivo
-import mivo_collections as mc
 
 try:
     from rapidfuzz import process
@@ -97,8 +98,8 @@ def main() -> int:
         assert np.allclose(mc.cdist(queries[:20], choices, ours), process.cdist(queries[:20], choices, scorer=theirs))
         for workers in (1, 2):
             rows.append((f"cdist 300 x 20,000 words, {name}, workers={workers}", *interleaved(
-                lambda: mc.cdist(queries, choices, ours, workers=workers),
-                lambda: process.cdist(queries, choices, scorer=theirs, workers=workers), repeats)))
+                partial(mc.cdist, queries, choices, ours, workers=workers),
+                partial(process.cdist, queries, choices, scorer=theirs, workers=workers), repeats)))
 
     for label, alphabet in (("ASCII", "abcdefghijklmnopqrstuvwxyz "), ("non-ASCII", NON_ASCII)):
         texts = ["".join(rng.choice(alphabet) for _ in range(rng.randint(100, 300))) for _ in range(1000)]
@@ -107,7 +108,7 @@ def main() -> int:
             ("jaro_winkler", mivo.jaro_winkler, JaroWinkler.similarity),
         ):
             rows.append((f"cdist 1,000 x 1,000 {label} 100-300 chars, {name}", *interleaved(
-                lambda: mc.cdist(texts, texts, ours), lambda: process.cdist(texts, texts, scorer=theirs),
+                partial(mc.cdist, texts, texts, ours), partial(process.cdist, texts, texts, scorer=theirs),
                 max(3, repeats // 2))))
 
     pool = rng.sample(vocabulary, 100_000)

@@ -348,19 +348,18 @@ void StringMatrix::rows(std::size_t begin, std::size_t end) const {
                 work.normalized.select(m, b.length);
                 for (std::size_t k = 0; k < count; ++k) {
                     const std::uint64_t d = work.distances[k];
-                    work.similarities[k] =
-                        is_long ? strings::normalized_from_distance(d, m, length(k))
-                                : work.normalized.get(d - length_gap(m, b.length), [&] {
-                                      return strings::normalized_from_distance(d, m, b.length);
-                                  });
+                    work.similarities[k] = is_long ? strings::normalized_from_distance(d, m, length(k))
+                                                   : work.normalized.get(d - length_gap(m, b.length), [&] {
+                                                         return strings::normalized_from_distance(d, m, b.length);
+                                                     });
                 }
             }
             if (scorer_ != StringScorer::NormalizedLevenshtein) {
                 if (is_long) {
                     // Long choices leave the Jaro part to the pair-by-pair path.
                     for (std::size_t k = 0; k < count; ++k)
-                        work.similarities[k] = strings::larger_score(
-                            work.similarities[k], query().jaro_winkler(choices_[columns[k]]));
+                        work.similarities[k] =
+                            strings::larger_score(work.similarities[k], query().jaro_winkler(choices_[columns[k]]));
                 } else {
                     work.jaro_steps.resize(m * kernels.vector_bytes);
                     kernels.jaro_short(b, work.ids.data(), m, work.jaro_steps.data(), work.jaro);
@@ -464,8 +463,8 @@ void StringSearch::scan(std::span<const FixedWidthText> choices, std::size_t beg
             } else {
                 // A similarity must reach the cutoff and beat the worst kept
                 // one: first the lengths, then the characters and the prefix.
-                const double bar = std::max(cutoff_.active ? cutoff_.similarity : -1.0,
-                                            full ? kept_.front().similarity : -1.0);
+                const double bar =
+                    std::max(cutoff_.active ? cutoff_.similarity : -1.0, full ? kept_.front().similarity : -1.0);
                 const std::size_t shorter = std::min(m, t.size);
                 if (state_->bound(t.size, shorter, std::min(shorter, strings::kWinklerMaxPrefix)) + kBoundMargin < bar)
                     continue;

@@ -21,13 +21,18 @@
 
 namespace mivo::collections {
 
-enum class StringScorer : std::uint8_t { Levenshtein, NormalizedLevenshtein, Jaro, JaroWinkler, OsaDistance, BestMatch };
+enum class StringScorer : std::uint8_t {
+    Levenshtein,
+    NormalizedLevenshtein,
+    Jaro,
+    JaroWinkler,
+    OsaDistance,
+    BestMatch
+};
 
 // Levenshtein and OSA give distances (smaller is closer), the others
 // similarities from 0.0 to 1.0.
-constexpr bool is_distance(StringScorer s) {
-    return s == StringScorer::Levenshtein || s == StringScorer::OsaDistance;
-}
+constexpr bool is_distance(StringScorer s) { return s == StringScorer::Levenshtein || s == StringScorer::OsaDistance; }
 
 // The element type of the matrix. A value becomes one as NumPy's astype
 // casts it from int64 (distances) or float64 (similarities): integers wrap

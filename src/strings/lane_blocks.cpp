@@ -78,7 +78,8 @@ ChoiceTile::ChoiceTile(std::size_t vector_bytes, std::span<const FixedWidthText>
             plans.push_back({i, j - i, bits, 1, static_cast<std::uint32_t>(n)});
         } else {
             std::size_t longest = 0;
-            while (j < placed.size() && j - i < vector_bytes / 8) longest = std::max(longest, choices[placed[j++]].size);
+            while (j < placed.size() && j - i < vector_bytes / 8)
+                longest = std::max(longest, choices[placed[j++]].size);
             plans.push_back({i, j - i, 64, (longest + 63) / 64, 0});
         }
         i = j;

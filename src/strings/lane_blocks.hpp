@@ -32,7 +32,7 @@ auto with_stored(FixedWidthText t, F&& f) {
 }
 
 struct TileLimits {
-    std::size_t choices = 16384;  // choices per tile
+    std::size_t choices = 16384;   // choices per tile
     std::size_t values = 1 << 18;  // code points in the blocks of a tile
     std::size_t alphabet = 4096;   // distinct characters in a tile
 };

@@ -32,9 +32,9 @@ inline V lanewise(V a, V c, F f) {
 }
 
 template <int E>
-using Uint = std::conditional_t<E == 8, std::uint8_t,
-                                std::conditional_t<E == 16, std::uint16_t,
-                                                   std::conditional_t<E == 32, std::uint32_t, std::uint64_t>>>;
+using Uint = std::conditional_t<
+    E == 8, std::uint8_t,
+    std::conditional_t<E == 16, std::uint16_t, std::conditional_t<E == 32, std::uint32_t, std::uint64_t>>>;
 
 inline V vzero() { return V{}; }
 inline V vones() {
@@ -57,10 +57,18 @@ inline V vset1(std::uint64_t x) {
     std::memcpy(r.b, lanes, kBytes);
     return r;
 }
-inline V vand(V a, V c) { return lanewise<std::uint64_t>(a, c, [](auto x, auto y) { return x & y; }); }
-inline V vor(V a, V c) { return lanewise<std::uint64_t>(a, c, [](auto x, auto y) { return x | y; }); }
-inline V vxor(V a, V c) { return lanewise<std::uint64_t>(a, c, [](auto x, auto y) { return x ^ y; }); }
-inline V vandnot(V a, V c) { return lanewise<std::uint64_t>(a, c, [](auto x, auto y) { return ~x & y; }); }
+inline V vand(V a, V c) {
+    return lanewise<std::uint64_t>(a, c, [](auto x, auto y) { return x & y; });
+}
+inline V vor(V a, V c) {
+    return lanewise<std::uint64_t>(a, c, [](auto x, auto y) { return x | y; });
+}
+inline V vxor(V a, V c) {
+    return lanewise<std::uint64_t>(a, c, [](auto x, auto y) { return x ^ y; });
+}
+inline V vandnot(V a, V c) {
+    return lanewise<std::uint64_t>(a, c, [](auto x, auto y) { return ~x & y; });
+}
 template <int E>
 inline V vadd(V a, V c) {
     return lanewise<Uint<E>>(a, c, [](auto x, auto y) { return static_cast<Uint<E>>(x + y); });
@@ -77,7 +85,9 @@ template <int E>
 inline V vpopcnt(V a) {
     return lanewise<Uint<E>>(a, a, [](auto x, auto) { return static_cast<Uint<E>>(std::popcount(x)); });
 }
-inline V vsrl63(V a) { return lanewise<std::uint64_t>(a, a, [](auto x, auto) { return x >> 63; }); }
+inline V vsrl63(V a) {
+    return lanewise<std::uint64_t>(a, a, [](auto x, auto) { return x >> 63; });
+}
 
 #include "strings/lane_kernels.inc"
 

@@ -36,8 +36,8 @@ struct Block {
     // Long blocks: `words` vectors, in each lane the bits of the positions
     // its choice has.
     const unsigned char* present;
-    std::uint32_t length;   // short blocks: the length of every lane's choice
-    std::uint16_t words;    // 1 for short blocks
+    std::uint32_t length;    // short blocks: the length of every lane's choice
+    std::uint16_t words;     // 1 for short blocks
     std::uint8_t lane_bits;  // 8, 16, 32 or 64
     std::uint8_t count;      // the lanes in use, from the first
 };

@@ -12,6 +12,16 @@ namespace mivo::strings::lanes {
 // The bit counts of the 16 nibbles, for a byte-wise table lookup.
 #define MIVO_NIBBLE_COUNTS 0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4
 
+// A lane-wise operation of lanes of E bits: the intrinsic prefix_op_epiE.
+#define MIVO_LANEWISE(name, prefix, op)                            \
+    template <int E>                                               \
+    MIVO_LANE_OP V name(V a, V b) {                                \
+        if constexpr (E == 8) return prefix##_##op##_epi8(a, b);   \
+        if constexpr (E == 16) return prefix##_##op##_epi16(a, b); \
+        if constexpr (E == 32) return prefix##_##op##_epi32(a, b); \
+        if constexpr (E == 64) return prefix##_##op##_epi64(a, b); \
+    }
+
 namespace avx2 {
 
 constexpr std::size_t kBytes = 32;
@@ -36,27 +46,9 @@ MIVO_LANE_OP V vset1(std::uint64_t x) {
     if constexpr (E == 32) return _mm256_set1_epi32(static_cast<int>(x));
     if constexpr (E == 64) return _mm256_set1_epi64x(static_cast<long long>(x));
 }
-template <int E>
-MIVO_LANE_OP V vadd(V a, V b) {
-    if constexpr (E == 8) return _mm256_add_epi8(a, b);
-    if constexpr (E == 16) return _mm256_add_epi16(a, b);
-    if constexpr (E == 32) return _mm256_add_epi32(a, b);
-    if constexpr (E == 64) return _mm256_add_epi64(a, b);
-}
-template <int E>
-MIVO_LANE_OP V vsub(V a, V b) {
-    if constexpr (E == 8) return _mm256_sub_epi8(a, b);
-    if constexpr (E == 16) return _mm256_sub_epi16(a, b);
-    if constexpr (E == 32) return _mm256_sub_epi32(a, b);
-    if constexpr (E == 64) return _mm256_sub_epi64(a, b);
-}
-template <int E>
-MIVO_LANE_OP V vcmpeq(V a, V b) {
-    if constexpr (E == 8) return _mm256_cmpeq_epi8(a, b);
-    if constexpr (E == 16) return _mm256_cmpeq_epi16(a, b);
-    if constexpr (E == 32) return _mm256_cmpeq_epi32(a, b);
-    if constexpr (E == 64) return _mm256_cmpeq_epi64(a, b);
-}
+MIVO_LANEWISE(vadd, _mm256, add)
+MIVO_LANEWISE(vsub, _mm256, sub)
+MIVO_LANEWISE(vcmpeq, _mm256, cmpeq)
 // Bits per byte from a nibble table, then summed over the lane's bytes.
 template <int E>
 MIVO_LANE_OP V vpopcnt(V a) {
@@ -101,20 +93,8 @@ MIVO_LANE_OP V vset1(std::uint64_t x) {
     if constexpr (E == 32) return _mm512_set1_epi32(static_cast<int>(x));
     if constexpr (E == 64) return _mm512_set1_epi64(static_cast<long long>(x));
 }
-template <int E>
-MIVO_LANE_OP V vadd(V a, V b) {
-    if constexpr (E == 8) return _mm512_add_epi8(a, b);
-    if constexpr (E == 16) return _mm512_add_epi16(a, b);
-    if constexpr (E == 32) return _mm512_add_epi32(a, b);
-    if constexpr (E == 64) return _mm512_add_epi64(a, b);
-}
-template <int E>
-MIVO_LANE_OP V vsub(V a, V b) {
-    if constexpr (E == 8) return _mm512_sub_epi8(a, b);
-    if constexpr (E == 16) return _mm512_sub_epi16(a, b);
-    if constexpr (E == 32) return _mm512_sub_epi32(a, b);
-    if constexpr (E == 64) return _mm512_sub_epi64(a, b);
-}
+MIVO_LANEWISE(vadd, _mm512, add)
+MIVO_LANEWISE(vsub, _mm512, sub)
 template <int E>
 MIVO_LANE_OP V vcmpeq(V a, V b) {
     const V ones = vones();
@@ -143,10 +123,10 @@ MIVO_LANE_OP V vpopcnt(V a) {
 }  // namespace avx512
 
 #undef MIVO_NIBBLE_COUNTS
+#undef MIVO_LANEWISE
 
 const KernelSet kAvx2Kernels{avx2::kBytes, avx2::edit_short_any, avx2::edit_long_any, avx2::jaro_short_any};
-const KernelSet kAvx512Kernels{avx512::kBytes, avx512::edit_short_any, avx512::edit_long_any,
-                               avx512::jaro_short_any};
+const KernelSet kAvx512Kernels{avx512::kBytes, avx512::edit_short_any, avx512::edit_long_any, avx512::jaro_short_any};
 
 LaneKernel best_x86_lane_kernel() {
     __builtin_cpu_init();

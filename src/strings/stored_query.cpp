@@ -58,8 +58,8 @@ JaroCounts jaro_one_word(const Masks& pm, const char32_t* q, std::size_t m, cons
 // position from p on that holds the character of id (m if none), at
 // next[id * (m + 1) + p].
 template <class Char>
-JaroCounts jaro_many_words(const Masks& pm, const std::uint32_t* next, const char32_t* q, std::size_t m,
-                           const Char* t, std::size_t n, std::size_t w) {
+JaroCounts jaro_many_words(const Masks& pm, const std::uint32_t* next, const char32_t* q, std::size_t m, const Char* t,
+                           std::size_t n, std::size_t w) {
     const std::size_t words = pm.words();
     SmallBuffer<std::uint64_t, 16> taken(words);
     std::fill(taken.data(), taken.data() + words, std::uint64_t{0});

@@ -101,8 +101,9 @@ TEST(LaneKernels, EveryKernelAgreesWithTheOnePairEngines) {
                                              ? 0.0
                                              : jaro_from_counts(jaro.matches[lane], jaro.transpositions[lane], m, n);
                         ASSERT_EQ(j, q.chars == c.chars ? 1.0 : jaro_decoded(q.chars.data(), m, c.chars.data(), n));
-                        ASSERT_EQ(winkler_boost(j, jaro.prefix[lane]),
-                                  q.chars == c.chars ? 1.0 : jaro_winkler_decoded(q.chars.data(), m, c.chars.data(), n));
+                        ASSERT_EQ(
+                            winkler_boost(j, jaro.prefix[lane]),
+                            q.chars == c.chars ? 1.0 : jaro_winkler_decoded(q.chars.data(), m, c.chars.data(), n));
                     }
                 }
             }

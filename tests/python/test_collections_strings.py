@@ -9,11 +9,11 @@ import _thread
 import random
 import threading
 
+import mivo_collections as mc
 import numpy as np
 import pytest
 
 import mivo
-import mivo_collections as mc
 
 from .models import raises
 
@@ -186,10 +186,12 @@ def test_extract_defaults_to_five_best_matches():
 @pytest.mark.parametrize(
     "call,exc,message",
     [
-        (lambda: mc.cdist("abc", ["a"]), TypeError, "argument 'queries': expected an iterable of str, got a single str"),
+        (lambda: mc.cdist("abc", ["a"]), TypeError,
+         "argument 'queries': expected an iterable of str, got a single str"),
         (lambda: mc.cdist(["a"], 3), TypeError, "argument 'choices': expected an iterable of str, got 'int'"),
         (lambda: mc.cdist(["a", "b", 7], ["a"]), TypeError, "argument 'queries': item 2 must be str, not 'int'"),
-        (lambda: mc.extract("a", iter(["a", None])), TypeError, "argument 'choices': item 1 must be str, not 'NoneType'"),
+        (lambda: mc.extract("a", iter(["a", None])), TypeError,
+         "argument 'choices': item 1 must be str, not 'NoneType'"),
         (lambda: mc.extract(1, ["a"]), TypeError, "argument 'query': 'int' object cannot be cast as 'str'"),
         (lambda: mc.cdist(["a"], ["\ud800"]), UnicodeEncodeError, None),
         (lambda: mc.cdist(["a"], ["a"], mivo.hamming), ValueError,

@@ -180,24 +180,31 @@ bool to_cell_type(PyObject* obj, coll::StringScorer scorer, coll::CellType& type
     return true;
 }
 
-// Distances: an int from 0 (larger than any distance means none); similarities:
-// a number other than NaN.
+// An int from 0 through the index protocol, capped at `cap` (a larger one is
+// taken as cap); ValueError "<what> must be <expected>, got <value>".
+bool to_capped_count(PyObject* obj, const char* what, std::uint64_t cap, std::uint64_t& out) {
+    Ref index(PyNumber_Index(obj));
+    if (!index) return false;
+    int overflow = 0;
+    const long long v = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
+    if (v == -1 && PyErr_Occurred()) return false;
+    if (overflow < 0 || (overflow == 0 && v < 0)) {
+        PyErr_Format(PyExc_ValueError, "%s, got %S", what, index.get());
+        return false;
+    }
+    out = overflow > 0 ? cap : std::min(cap, static_cast<std::uint64_t>(v));
+    return true;
+}
+
+// Distances: an int from 0 (one beyond any distance means none);
+// similarities: a number other than NaN.
 bool to_cutoff(PyObject* obj, coll::StringScorer scorer, coll::ScoreCutoff& out) {
     if (obj == nullptr || obj == Py_None) return true;
     if (coll::is_distance(scorer)) {
-        Ref index(PyNumber_Index(obj));
-        if (!index) return false;
-        int overflow = 0;
-        const long long v = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
-        if (v == -1 && PyErr_Occurred()) return false;
-        if (overflow < 0 || (overflow == 0 && v < 0)) {
-            PyErr_Format(PyExc_ValueError, "score_cutoff of a distance must be an int from 0, got %S", index.get());
+        constexpr std::uint64_t kBeyondAnyDistance = std::uint64_t{1} << 62;  // no string is that long
+        if (!to_capped_count(obj, "score_cutoff of a distance must be an int from 0", kBeyondAnyDistance, out.distance))
             return false;
-        }
-        // No string is 2^62 code points long.
-        constexpr long long kBeyondAnyDistance = 1LL << 62;
-        out.active = overflow == 0 && v < kBeyondAnyDistance;
-        out.distance = static_cast<std::uint64_t>(v);
+        out.active = out.distance < kBeyondAnyDistance;
         return true;
     }
     if (!to_f64(obj, out.similarity)) return false;
@@ -211,20 +218,9 @@ bool to_cutoff(PyObject* obj, coll::StringScorer scorer, coll::ScoreCutoff& out)
 
 // None (every choice passing the cutoff) or an int from 0.
 bool to_limit(PyObject* obj, std::size_t& out) {
-    if (obj == Py_None) {
-        out = std::numeric_limits<std::size_t>::max();
-        return true;
-    }
-    Ref index(PyNumber_Index(obj));
-    if (!index) return false;
-    int overflow = 0;
-    const long long v = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
-    if (v == -1 && PyErr_Occurred()) return false;
-    if (overflow < 0 || (overflow == 0 && v < 0)) {
-        PyErr_Format(PyExc_ValueError, "limit must be None or an int from 0, got %S", index.get());
-        return false;
-    }
-    out = overflow > 0 ? std::numeric_limits<std::size_t>::max() : static_cast<std::size_t>(v);
+    std::uint64_t limit = std::numeric_limits<std::size_t>::max();
+    if (obj != Py_None && !to_capped_count(obj, "limit must be None or an int from 0", limit, limit)) return false;
+    out = static_cast<std::size_t>(limit);
     return true;
 }
 
@@ -278,7 +274,8 @@ PyObject* cdist_impl(Args& args) {
         if (!run_guarded(1, 1, 1, [&](std::size_t, std::size_t) { more = matrix.next_tile(); })) return nullptr;
         if (!more) break;
         const std::size_t grain = coll::grain_for(rows, workers, matrix.max_grain());
-        if (!run_guarded(rows, grain, workers, [&](std::size_t b, std::size_t e) { matrix.rows(b, e); })) return nullptr;
+        if (!run_guarded(rows, grain, workers, [&](std::size_t b, std::size_t e) { matrix.rows(b, e); }))
+            return nullptr;
     }
     return out.release();
 }
