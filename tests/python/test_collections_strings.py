@@ -6,6 +6,8 @@ force; the inputs they take and the ones they refuse."""
 from __future__ import annotations
 
 import _thread
+import doctest
+import inspect
 import random
 import threading
 
@@ -81,11 +83,21 @@ def test_cdist_equals_the_one_pair_functions(scorer):
     for dtype in DTYPES:
         for cutoff in CUTOFFS[kind]:
             want = expected(scorer, dtype, cutoff)
-            for workers in (1, 2):
+            for workers in (1, 2, -1):
                 got = mc.cdist(QUERIES, CHOICES, getattr(mivo, scorer), dtype=dtype, score_cutoff=cutoff,
                                workers=workers)
                 assert (got.dtype, got.shape) == (want.dtype, want.shape)
                 assert got.tobytes() == want.tobytes(), (dtype, cutoff, workers)
+
+
+@pytest.mark.parametrize("letters", ["ab", "aAb", "0😀"])
+def test_cdist_on_few_letters(letters):
+    """Few letters, many repeats: Jaro's greedy matching and transpositions,
+    OSA's swapped pairs."""
+    queries = [text(letters, RNG.randint(0, 70)) for _ in range(30)]
+    choices = [text(letters, RNG.randint(0, 130)) for _ in range(120)] + [edited(q) for q in queries]
+    for scorer in SCORERS:
+        assert np.array_equal(mc.cdist(queries, choices, scorer), oracle(scorer, queries, choices)), scorer
 
 
 def test_cdist_tiles_of_many_choices():
@@ -96,6 +108,12 @@ def test_cdist_tiles_of_many_choices():
     queries = ["abc", "gfedcba", "\u4e00\u4e03"]
     for scorer in ("levenshtein", "jaro_winkler"):
         assert np.array_equal(mc.cdist(queries, choices, scorer, workers=2), oracle(scorer, queries, choices))
+
+
+@pytest.mark.parametrize("dtype", ["u1", int, np.dtype("float32"), "?"])
+def test_cdist_dtype_as_numpy_reads_it(dtype):
+    got = mc.cdist(QUERIES, CHOICES, dtype=dtype)
+    assert got.dtype == np.dtype(dtype) and got.tobytes() == ORACLES["levenshtein"].astype(dtype).tobytes()
 
 
 @pytest.mark.parametrize("scorer,dtype", [("levenshtein", np.int32), ("jaro", np.float64)])
@@ -236,3 +254,10 @@ def test_long_queries_of_many_characters():
             want = brute_force_extract(query, choices, scorer, None, None)
             assert mc.extract(query, choices, scorer, limit=None) == want
             assert list(mc.cdist([query], choices, scorer)[0]) == [getattr(mivo, scorer)(query, c) for c in choices]
+
+
+@pytest.mark.parametrize("function,scorer", [(mc.cdist, mivo.levenshtein), (mc.extract, mivo.best_match)])
+def test_signatures_and_docstring_examples(function, scorer):
+    assert inspect.signature(function).parameters["scorer"].default is scorer
+    examples = doctest.DocTestParser().get_doctest(function.__doc__, {}, function.__name__, None, 0)
+    assert examples.examples and doctest.DocTestRunner().run(examples).failed == 0

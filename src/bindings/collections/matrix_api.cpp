@@ -353,7 +353,7 @@ PyMethodDef k_cdist = method<kCdist, cdist_impl>(
     "    >>> import mivo, mivo_collections\n"
     "    >>> mivo_collections.cdist([\"kitten\", \"flask\"], [\"sitting\", \"flash\", \"\"])\n"
     "    array([[3, 6, 6],\n"
-    "           [6, 1, 5]], dtype=int32)\n"
+    "           [7, 1, 5]], dtype=int32)\n"
     "    >>> mivo_collections.cdist([\"martha\"], [\"marhta\"], mivo.jaro_winkler)\n"
     "    array([[0.96111111]])");
 
