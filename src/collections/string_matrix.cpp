@@ -209,7 +209,7 @@ struct StringMatrix::Tile {
 
 namespace {
 
-// What one thread needs for a row: the query and its tile ids, the Jaro
+// What one thread needs for its rows: the query and its tile ids, the Jaro
 // kernel's steps, the lane values and the scores of the current lengths.
 struct RowWork {
     std::vector<char32_t> query;
@@ -220,6 +220,159 @@ struct RowWork {
     lanes::JaroLanes jaro;
     Memo jaro_scores{kCounts * kCounts};  // by matches * kCounts + transpositions
     Memo normalized{kCounts};             // by distance - |m - n|
+};
+
+// One row: the query against the tile's blocks, then its other choices.
+class Row {
+public:
+    Row(const lanes::KernelSet& kernels, const lanes::ChoiceTile& tile, std::span<const FixedWidthText> choices,
+        StringScorer scorer, ScoreCutoff cutoff, FixedWidthText query, Cells cells, RowWork& work)
+        : kernels_(kernels),
+          tile_(tile),
+          choices_(choices),
+          scorer_(scorer),
+          cutoff_(cutoff),
+          text_(query),
+          m_(query.size),
+          cells_(cells),
+          work_(work) {
+        work.query.resize(m_);
+        lanes::with_stored(query, [&](const auto* p, std::size_t) { std::copy(p, p + m_, work.query.begin()); });
+        work.ids.resize(m_);
+        tile.map(work.query.data(), m_, work.ids.data());
+    }
+
+    void run() {
+        for (std::size_t b = 0; b < tile_.blocks().size(); ++b) {
+            if (is_distance(scorer_))
+                block_distances(tile_.blocks()[b], tile_.columns(b));
+            else
+                block_similarities(tile_.blocks()[b], tile_.columns(b));
+        }
+        for (const std::uint32_t& index : tile_.others()) other(index);
+    }
+
+private:
+    std::size_t length(const lanes::Block& b, const std::uint32_t* columns, std::size_t k) const {
+        return b.length != 0 ? b.length : choices_[columns[k]].size;
+    }
+
+    // The query prepared for the pair-by-pair path, built when first needed.
+    const strings::StoredQuery& stored() {
+        if (!stored_) stored_ = std::make_unique<strings::StoredQuery>(text_);
+        return *stored_;
+    }
+
+    void put_distances(const std::uint32_t* columns, std::size_t count) {
+        if (cutoff_.active)
+            for (std::size_t k = 0; k < count; ++k) work_.distances[k] = std::min(work_.distances[k], over());
+        cells_.put(columns, work_.distances, count);
+    }
+
+    void put_similarities(const std::uint32_t* columns, std::size_t count) {
+        if (cutoff_.active)
+            for (std::size_t k = 0; k < count; ++k)
+                if (work_.similarities[k] < cutoff_.similarity) work_.similarities[k] = 0.0;
+        cells_.put(columns, work_.similarities, count);
+    }
+
+    std::uint64_t over() const { return cutoff_.distance + 1; }
+
+    void edit(const lanes::Block& b, bool osa) {
+        (b.length == 0 ? kernels_.edit_long : kernels_.edit_short)(b, work_.ids.data(), m_, osa, work_.distances);
+    }
+
+    void block_distances(const lanes::Block& b, const std::uint32_t* columns) {
+        std::size_t gap = ~std::size_t{0};
+        for (std::size_t k = 0; cutoff_.active && k < b.count; ++k)
+            gap = std::min(gap, length_gap(m_, length(b, columns, k)));
+        if (m_ == 0 || (cutoff_.active && gap > cutoff_.distance)) {
+            // Nothing to run: the distance is the choice's length, or every
+            // lane is past the cutoff.
+            for (std::size_t k = 0; k < b.count; ++k) work_.distances[k] = m_ == 0 ? length(b, columns, k) : over();
+        } else {
+            edit(b, scorer_ == StringScorer::OsaDistance);
+        }
+        put_distances(columns, b.count);
+    }
+
+    void block_similarities(const lanes::Block& b, const std::uint32_t* columns) {
+        const std::size_t count = b.count;
+        double bound = m_ == 0 ? 0.0 : 1.0;  // every choice here is non-empty
+        if (cutoff_.active && m_ > 0) {
+            bound = 0.0;
+            for (std::size_t k = 0; k < count; ++k)
+                bound = std::max(bound, similarity_bound(scorer_, m_, length(b, columns, k)));
+        }
+        if (bound == 0.0 || (cutoff_.active && bound + kBoundMargin < cutoff_.similarity)) {
+            std::fill(work_.similarities, work_.similarities + count, 0.0);
+            return put_similarities(columns, count);
+        }
+        if (scorer_ == StringScorer::NormalizedLevenshtein || scorer_ == StringScorer::BestMatch) {
+            edit(b, false);
+            work_.normalized.select(m_, b.length);
+            for (std::size_t k = 0; k < count; ++k) {
+                const std::uint64_t d = work_.distances[k];
+                const std::size_t n = length(b, columns, k);
+                auto normalized = [&] { return strings::normalized_from_distance(d, m_, n); };
+                work_.similarities[k] =
+                    b.length == 0 ? normalized() : work_.normalized.get(d - length_gap(m_, n), normalized);
+            }
+        }
+        if (scorer_ == StringScorer::NormalizedLevenshtein) return put_similarities(columns, count);
+        if (b.length == 0) {
+            // Long choices leave the Jaro part to the pair-by-pair path.
+            for (std::size_t k = 0; k < count; ++k)
+                work_.similarities[k] =
+                    strings::larger_score(work_.similarities[k], stored().jaro_winkler(choices_[columns[k]]));
+            return put_similarities(columns, count);
+        }
+        work_.jaro_steps.resize(m_ * kernels_.vector_bytes);
+        kernels_.jaro_short(b, work_.ids.data(), m_, work_.jaro_steps.data(), work_.jaro);
+        work_.jaro_scores.select(m_, b.length);
+        for (std::size_t k = 0; k < count; ++k) {
+            const std::uint32_t matches = work_.jaro.matches[k], trans = work_.jaro.transpositions[k];
+            double j = work_.jaro_scores.get(matches * kCounts + trans, [&] {
+                return matches == 0 ? 0.0 : strings::jaro_from_counts(matches, trans, m_, b.length);
+            });
+            if (scorer_ != StringScorer::Jaro) j = strings::winkler_boost(j, work_.jaro.prefix[k]);
+            work_.similarities[k] =
+                scorer_ == StringScorer::BestMatch ? strings::larger_score(work_.similarities[k], j) : j;
+        }
+        put_similarities(columns, count);
+    }
+
+    void other(const std::uint32_t& index) {
+        const FixedWidthText t = choices_[index];
+        const bool empty = t.size == 0 || m_ == 0;
+        if (is_distance(scorer_)) {
+            if (empty)
+                work_.distances[0] = std::max(m_, t.size);
+            else if (cutoff_.active && length_gap(m_, t.size) > cutoff_.distance)
+                work_.distances[0] = over();
+            else
+                work_.distances[0] = stored().distance(t, scorer_ == StringScorer::OsaDistance);
+            return put_distances(&index, 1);
+        }
+        if (empty)
+            work_.similarities[0] = similarity_with_empty(std::max(m_, t.size));
+        else if (cutoff_.active && similarity_bound(scorer_, m_, t.size) + kBoundMargin < cutoff_.similarity)
+            work_.similarities[0] = 0.0;
+        else
+            work_.similarities[0] = pair_similarity(stored(), t, scorer_);
+        put_similarities(&index, 1);
+    }
+
+    const lanes::KernelSet& kernels_;
+    const lanes::ChoiceTile& tile_;
+    std::span<const FixedWidthText> choices_;
+    StringScorer scorer_;
+    ScoreCutoff cutoff_;
+    FixedWidthText text_;
+    std::size_t m_;
+    Cells cells_;
+    RowWork& work_;
+    std::unique_ptr<strings::StoredQuery> stored_;
 };
 
 }  // namespace
@@ -274,132 +427,11 @@ std::size_t StringMatrix::max_grain() const {
 
 void StringMatrix::rows(std::size_t begin, std::size_t end) const {
     const lanes::KernelSet& kernels = lanes::lane_kernels(lanes::best_lane_kernel());
-    const lanes::ChoiceTile& tile = tile_->choices;
     const std::size_t row_bytes = choices_.size() * cell_size(type_);
-    const bool distance = is_distance(scorer_);
-    const bool osa = scorer_ == StringScorer::OsaDistance;
-    const std::uint64_t over = cutoff_.distance + 1;
     RowWork work;
-
-    for (std::size_t r = begin; r < end; ++r) {
-        const FixedWidthText qt = queries_[r];
-        const std::size_t m = qt.size;
-        const Cells cells{out_ + r * row_bytes, type_};
-        work.query.resize(m);
-        lanes::with_stored(qt, [&](const auto* p, std::size_t) { std::copy(p, p + m, work.query.begin()); });
-        work.ids.resize(m);
-        tile.map(work.query.data(), m, work.ids.data());
-        std::unique_ptr<strings::StoredQuery> stored;  // built for the first pair that needs it
-        auto query = [&]() -> const strings::StoredQuery& {
-            if (!stored) stored = std::make_unique<strings::StoredQuery>(qt);
-            return *stored;
-        };
-        auto put_distances = [&](const std::uint32_t* columns, std::size_t count) {
-            if (cutoff_.active)
-                for (std::size_t k = 0; k < count; ++k) work.distances[k] = std::min(work.distances[k], over);
-            cells.put(columns, work.distances, count);
-        };
-        auto put_similarities = [&](const std::uint32_t* columns, std::size_t count) {
-            if (cutoff_.active)
-                for (std::size_t k = 0; k < count; ++k)
-                    if (work.similarities[k] < cutoff_.similarity) work.similarities[k] = 0.0;
-            cells.put(columns, work.similarities, count);
-        };
-
-        const std::span<const lanes::Block> blocks = tile.blocks();
-        for (std::size_t bi = 0; bi < blocks.size(); ++bi) {
-            const lanes::Block& b = blocks[bi];
-            const std::uint32_t* columns = tile.columns(bi);
-            const std::size_t count = b.count;
-            const bool is_long = b.length == 0;
-            auto length = [&](std::size_t k) -> std::size_t { return is_long ? choices_[columns[k]].size : b.length; };
-
-            if (distance) {
-                std::size_t gap = 0;
-                if (cutoff_.active) {
-                    gap = ~std::size_t{0};
-                    for (std::size_t k = 0; k < count; ++k) gap = std::min(gap, length_gap(m, length(k)));
-                }
-                if (m == 0 || (cutoff_.active && gap > cutoff_.distance)) {
-                    // Nothing to run: the distance is the choice's length,
-                    // or every lane is past the cutoff.
-                    for (std::size_t k = 0; k < count; ++k) work.distances[k] = m == 0 ? length(k) : over;
-                } else {
-                    (is_long ? kernels.edit_long : kernels.edit_short)(b, work.ids.data(), m, osa, work.distances);
-                }
-                put_distances(columns, count);
-                continue;
-            }
-
-            double bound = 1.0;
-            if (cutoff_.active && m > 0) {
-                bound = 0.0;
-                for (std::size_t k = 0; k < count; ++k)
-                    bound = std::max(bound, similarity_bound(scorer_, m, length(k)));
-            }
-            if (m == 0 || (cutoff_.active && bound + kBoundMargin < cutoff_.similarity)) {
-                std::fill(work.similarities, work.similarities + count, 0.0);  // every choice here is non-empty
-                put_similarities(columns, count);
-                continue;
-            }
-            const bool need_edit = scorer_ == StringScorer::NormalizedLevenshtein || scorer_ == StringScorer::BestMatch;
-            if (need_edit) {
-                (is_long ? kernels.edit_long : kernels.edit_short)(b, work.ids.data(), m, false, work.distances);
-                work.normalized.select(m, b.length);
-                for (std::size_t k = 0; k < count; ++k) {
-                    const std::uint64_t d = work.distances[k];
-                    work.similarities[k] = is_long ? strings::normalized_from_distance(d, m, length(k))
-                                                   : work.normalized.get(d - length_gap(m, b.length), [&] {
-                                                         return strings::normalized_from_distance(d, m, b.length);
-                                                     });
-                }
-            }
-            if (scorer_ != StringScorer::NormalizedLevenshtein) {
-                if (is_long) {
-                    // Long choices leave the Jaro part to the pair-by-pair path.
-                    for (std::size_t k = 0; k < count; ++k)
-                        work.similarities[k] =
-                            strings::larger_score(work.similarities[k], query().jaro_winkler(choices_[columns[k]]));
-                } else {
-                    work.jaro_steps.resize(m * kernels.vector_bytes);
-                    kernels.jaro_short(b, work.ids.data(), m, work.jaro_steps.data(), work.jaro);
-                    work.jaro_scores.select(m, b.length);
-                    for (std::size_t k = 0; k < count; ++k) {
-                        const std::uint32_t matches = work.jaro.matches[k], trans = work.jaro.transpositions[k];
-                        double j = work.jaro_scores.get(matches * kCounts + trans, [&] {
-                            return matches == 0 ? 0.0 : strings::jaro_from_counts(matches, trans, m, b.length);
-                        });
-                        if (scorer_ != StringScorer::Jaro) j = strings::winkler_boost(j, work.jaro.prefix[k]);
-                        work.similarities[k] =
-                            scorer_ == StringScorer::BestMatch ? strings::larger_score(work.similarities[k], j) : j;
-                    }
-                }
-            }
-            put_similarities(columns, count);
-        }
-
-        // The rest, pair by pair.
-        for (const std::uint32_t& index : tile.others()) {
-            const FixedWidthText t = choices_[index];
-            if (distance) {
-                if (t.size == 0 || m == 0)
-                    work.distances[0] = std::max(m, t.size);
-                else if (cutoff_.active && length_gap(m, t.size) > cutoff_.distance)
-                    work.distances[0] = over;
-                else
-                    work.distances[0] = query().distance(t, osa);
-                put_distances(&index, 1);
-            } else {
-                if (t.size == 0 || m == 0)
-                    work.similarities[0] = similarity_with_empty(std::max(m, t.size));
-                else if (cutoff_.active && similarity_bound(scorer_, m, t.size) + kBoundMargin < cutoff_.similarity)
-                    work.similarities[0] = 0.0;
-                else
-                    work.similarities[0] = pair_similarity(query(), t, scorer_);
-                put_similarities(&index, 1);
-            }
-        }
-    }
+    for (std::size_t r = begin; r < end; ++r)
+        Row(kernels, tile_->choices, choices_, scorer_, cutoff_, queries_[r], Cells{out_ + r * row_bytes, type_}, work)
+            .run();
 }
 
 // ------------------------------------------------------------ search
