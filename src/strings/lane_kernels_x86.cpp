@@ -83,8 +83,10 @@ MIVO_LANE_OP void vstore(void* p, V v) { _mm512_storeu_si512(p, v); }
 MIVO_LANE_OP V vand(V a, V b) { return _mm512_and_si512(a, b); }
 MIVO_LANE_OP V vor(V a, V b) { return _mm512_or_si512(a, b); }
 MIVO_LANE_OP V vxor(V a, V b) { return _mm512_xor_si512(a, b); }
-MIVO_LANE_OP V vandnot(V a, V b) { return _mm512_andnot_si512(a, b); }
-MIVO_LANE_OP V vsrl63(V a) { return _mm512_srli_epi64(a, 63); }
+// The zero-masked forms: the plain ones start from an undefined register,
+// which some compilers' sanitizer builds take for an uninitialised read.
+MIVO_LANE_OP V vandnot(V a, V b) { return _mm512_maskz_andnot_epi64(0xFF, a, b); }
+MIVO_LANE_OP V vsrl63(V a) { return _mm512_maskz_srli_epi64(0xFF, a, 63); }
 
 template <int E>
 MIVO_LANE_OP V vset1(std::uint64_t x) {
