@@ -3,7 +3,9 @@
 # make test  - set up, build, run the C++ unit tests (ctest) and then pytest;
 #              then test-clang, test-libcxx and cross-aarch64
 # make bench - set up, build and run the benchmarks
-# make bench-cdist - cdist and extract against rapidfuzz (bench/bench_cdist.py)
+# make bench-index - HammingIndex.search against FAISS, index memory, save/load
+#              (QUICK=1: 200,000 codes only)
+# make bench-cdist - cdist and extract against rapidfuzz (QUICK=1: fewer repeats)
 # make plots - set up, build and draw the README's pictures into docs/
 # make test-clang    - C++ tests and pytest again on a Clang build (build/clang)
 # make cross-aarch64 - compile the library for 64-bit Arm (build/aarch64)
@@ -105,10 +107,14 @@ bench: build
 	@$(PY) bench/bench_strings.py
 	@env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE $(PY) bench/bench_embeddings.py
 
+.PHONY: bench-index
+bench-index: build
+	@$(PY) bench/bench_index.py $(if $(QUICK),--quick)
+
 # cdist and extract of mivo_collections against rapidfuzz's process module.
 .PHONY: bench-cdist
 bench-cdist: build
-	@$(PY) bench/bench_cdist.py
+	@$(PY) bench/bench_cdist.py $(if $(QUICK),--quick)
 
 # The C++ sources as clang-format sees them (the generated Unicode tables left out).
 CXX_SOURCES = $$(git ls-files '*.cpp' '*.hpp' '*.h' '*.inc' | grep -v 'unicode_tables.inc')

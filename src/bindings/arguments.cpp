@@ -79,6 +79,29 @@ bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t narg
     return report_missing(sig, slots);
 }
 
+bool bind_tuple_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** slots) {
+    // Laid out as a vectorcall, so that binding follows the module
+    // functions' rules and messages.
+    const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
+    const Py_ssize_t nkw = kwargs ? PyDict_GET_SIZE(kwargs) : 0;
+    std::vector<PyObject*> flat(static_cast<std::size_t>(nargs + nkw));
+    for (Py_ssize_t i = 0; i < nargs; ++i) flat[static_cast<std::size_t>(i)] = PyTuple_GET_ITEM(args, i);
+    Ref kwnames;
+    if (nkw > 0) {
+        kwnames = Ref(PyTuple_New(nkw));
+        if (!kwnames) return false;
+        Py_ssize_t pos = 0, k = 0;
+        PyObject *key, *value;
+        while (PyDict_Next(kwargs, &pos, &key, &value)) {
+            Py_INCREF(key);
+            PyTuple_SET_ITEM(kwnames.get(), k, key);
+            flat[static_cast<std::size_t>(nargs + k)] = value;
+            ++k;
+        }
+    }
+    return bind_arguments(sig, flat.data(), nargs, kwnames.get(), slots);
+}
+
 // ------------------------------------------------------------ error mapping
 
 bool wrap_argument_error(const char* name) {
@@ -310,6 +333,37 @@ PyObject* py_str_list(std::span<const std::string> items) {
 
 PyObject* py_int_list(std::span<const std::uint64_t> items) {
     return py_list(items, [](std::uint64_t v) { return py_int(v); });
+}
+
+// ------------------------------------------------------------------ classes
+
+PyObject* type_from_spec(PyType_Spec* spec, const char* doc) {
+    PyObject* type = PyType_FromSpec(spec);
+#if PY_VERSION_HEX < 0x030A0000
+    if (!type) return nullptr;
+    auto* t = reinterpret_cast<PyTypeObject*>(type);
+    const std::size_t size = std::strlen(doc) + 1;
+    auto* copy = static_cast<char*>(PyObject_Malloc(size));
+    if (!copy) {
+        Py_DECREF(type);
+        return PyErr_NoMemory();
+    }
+    std::memcpy(copy, doc, size);
+    PyObject_Free(const_cast<char*>(t->tp_doc));
+    t->tp_doc = copy;
+#else
+    (void)doc;
+#endif
+    return type;
+}
+
+PyObject* class_reference(PyTypeObject* type, const char* name) {
+    if (!type) {
+        if (!PyErr_Occurred()) PyErr_Format(PyExc_SystemError, "%s could not be created", name);
+        return nullptr;
+    }
+    Py_INCREF(type);
+    return reinterpret_cast<PyObject*>(type);
 }
 
 }  // namespace mivo::py

@@ -84,6 +84,9 @@ struct Signature {
 // Binds fastcall arguments to parameter slots (borrowed references, nullptr
 // where an optional parameter was not given). Returns false with TypeError set.
 bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** slots);
+// The same for a call given as a tuple and a dict (a class's tp_new): the
+// same rules and messages.
+bool bind_tuple_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** slots);
 
 // ------------------------------------------------------------ error mapping
 
@@ -332,22 +335,46 @@ struct Guarded<Body> {
     }
 };
 
-template <const Signature& Sig, PyObject* (*Impl)(Args&)>
-PyObject* fastcall(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+// Impl is PyObject* (Args&), or PyObject* (PyObject* self, Args&) for a
+// method of a class (self: the instance, or the class for METH_CLASS).
+template <const Signature& Sig, auto Impl>
+PyObject* fastcall(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     PyObject* slots[kMaxParams] = {};
     if (!bind_arguments(Sig, args, PyVectorcall_NARGS(nargsf), kwnames, slots)) return nullptr;
     try {
         Args bound(Sig, slots);
-        return Impl(bound);
+        if constexpr (std::is_invocable_v<decltype(Impl), PyObject*, Args&>)
+            return Impl(self, bound);
+        else
+            return Impl(bound);
     } catch (...) {
         return translate_exception();
     }
 }
 
-template <const Signature& Sig, PyObject* (*Impl)(Args&)>
-constexpr PyMethodDef method(const char* doc) {
+template <const Signature& Sig, auto Impl>
+constexpr PyMethodDef method(const char* doc, int flags = 0) {
     return PyMethodDef{Sig.name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&fastcall<Sig, Impl>)),
-                       METH_FASTCALL | METH_KEYWORDS, doc};
+                       METH_FASTCALL | METH_KEYWORDS | flags, doc};
 }
+
+// The flags of the modules' classes: immutable where the interpreter has
+// the flag.
+#ifdef Py_TPFLAGS_IMMUTABLETYPE
+inline constexpr unsigned kClassFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE;
+#else
+inline constexpr unsigned kClassFlags = Py_TPFLAGS_DEFAULT;
+#endif
+
+// A new reference to a class object made once (`type`, null if making it
+// failed: then nullptr with the exception set, SystemError naming `name`
+// if none was).
+PyObject* class_reference(PyTypeObject* type, const char* name);
+
+// A class object made from its spec. Python 3.9's PyType_FromSpec keeps only
+// the part of Py_tp_doc after the signature, so __text_signature__ (read from
+// tp_doc) is None there: the whole `doc` is put back (__doc__ was already set
+// from the shortened one).
+PyObject* type_from_spec(PyType_Spec* spec, const char* doc);
 
 }  // namespace mivo::py

@@ -1,7 +1,6 @@
 // The SimilarityOpts class and levenshtein_with_opts.
 #include <charconv>
 #include <cmath>
-#include <cstring>
 #include <new>
 #include <string>
 
@@ -56,27 +55,8 @@ std::string plain_shortest(double v) {
 // --------------------------------------------------------------- the class
 
 PyObject* opts_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    // Lay the tuple and dict out as a vectorcall so that binding follows the
-    // module functions' rules and messages.
-    const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
-    const Py_ssize_t nkw = kwargs ? PyDict_GET_SIZE(kwargs) : 0;
-    std::vector<PyObject*> flat(static_cast<std::size_t>(nargs + nkw));
-    for (Py_ssize_t i = 0; i < nargs; ++i) flat[static_cast<std::size_t>(i)] = PyTuple_GET_ITEM(args, i);
-    Ref kwnames;
-    if (nkw > 0) {
-        kwnames = Ref(PyTuple_New(nkw));
-        if (!kwnames) return nullptr;
-        Py_ssize_t pos = 0, k = 0;
-        PyObject *key, *value;
-        while (PyDict_Next(kwargs, &pos, &key, &value)) {
-            Py_INCREF(key);
-            PyTuple_SET_ITEM(kwnames.get(), k, key);
-            flat[static_cast<std::size_t>(nargs + k)] = value;
-            ++k;
-        }
-    }
     PyObject* slots[kMaxParams] = {};
-    if (!bind_arguments(kConstructor, flat.data(), nargs, kwnames.get(), slots)) return nullptr;
+    if (!bind_tuple_arguments(kConstructor, args, kwargs, slots)) return nullptr;
     Args bound(kConstructor, slots);
     Opts opts;
     if (bound.given(0) && !bound.boolean(0, opts.case_sensitive)) return nullptr;
@@ -218,39 +198,13 @@ PyType_Slot kSlots[] = {
     {0, nullptr},
 };
 
-#ifdef Py_TPFLAGS_IMMUTABLETYPE
-constexpr unsigned kTypeFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE;
-#else
-constexpr unsigned kTypeFlags = Py_TPFLAGS_DEFAULT;
-#endif
-
 PyType_Spec kSpec = {
-    "mivo.SimilarityOpts", static_cast<int>(sizeof(OptsObject)), 0, kTypeFlags, kSlots,
+    "mivo.SimilarityOpts", static_cast<int>(sizeof(OptsObject)), 0, kClassFlags, kSlots,
 };
-
-// Python 3.9's PyType_FromSpec keeps only the part of Py_tp_doc after the
-// signature, so __text_signature__ (read from tp_doc) is None there: put the
-// whole text back (__doc__ was already set from the shortened one).
-PyObject* with_text_signature(PyObject* type) {
-#if PY_VERSION_HEX < 0x030A0000
-    if (!type) return nullptr;
-    auto* t = reinterpret_cast<PyTypeObject*>(type);
-    const std::size_t size = std::char_traits<char>::length(kClassDoc) + 1;
-    auto* doc = static_cast<char*>(PyObject_Malloc(size));
-    if (!doc) {
-        Py_DECREF(type);
-        return PyErr_NoMemory();
-    }
-    std::memcpy(doc, kClassDoc, size);
-    PyObject_Free(const_cast<char*>(t->tp_doc));
-    t->tp_doc = doc;
-#endif
-    return type;
-}
 
 // The class object, created on first use and kept for the process.
 PyTypeObject* opts_type() {
-    static PyObject* const type = with_text_signature(PyType_FromSpec(&kSpec));
+    static PyObject* const type = type_from_spec(&kSpec, kClassDoc);
     return reinterpret_cast<PyTypeObject*>(type);
 }
 
@@ -273,15 +227,7 @@ PyObject* levenshtein_with_opts_impl(Args& args) {
 
 }  // namespace
 
-PyObject* similarity_opts_class() {
-    PyTypeObject* type = opts_type();
-    if (!type) {
-        if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "SimilarityOpts could not be created");
-        return nullptr;
-    }
-    Py_INCREF(type);
-    return reinterpret_cast<PyObject*>(type);
-}
+PyObject* similarity_opts_class() { return class_reference(opts_type(), "SimilarityOpts"); }
 
 PyMethodDef k_levenshtein_with_opts = method<kLevenshteinWithOpts, levenshtein_with_opts_impl>(
     "levenshtein_with_opts(a, b, opts)\n--\n\n"

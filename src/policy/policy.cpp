@@ -101,32 +101,36 @@ EncodingProfile length_budget(std::uint16_t d, std::uint64_t max_chars) {
                        kSeedMaxLength);
 }
 
+emb::expected<Mini128Payload, Mini128Refusal> mini128_payload(std::string_view text) {
+    using Check = Mini128Check;
+    const auto refuse = [](Check check, emb::MivoError error) {
+        return emb::unexpected(Mini128Refusal{check, std::move(error)});
+    };
+    if (auto ok = emb::check_text(text); !ok) return refuse(Check::Characters, ok.error());
+    auto decoded = emb::decode_text(text);
+    if (!decoded) return refuse(Check::Decoding, decoded.error());
+    const std::vector<std::uint8_t>& id = *decoded;
+    if (id.size() < 2 || (id[0] & 0x0F) == emb::kProfileFullVector)
+        return refuse(Check::Header, emb::MivoError::invalid_header());
+    if (const unsigned code = id[0] & 0x0F; code != emb::kProfileMini128) {
+        char got[16];
+        std::snprintf(got, sizeof got, "Type 0x%x", code);
+        return refuse(Check::Profile, emb::MivoError::profile_mismatch("Mini128", got));
+    }
+    if (id.size() != 18) return refuse(Check::Length, emb::MivoError::invalid_encoding());
+    Mini128Payload payload;
+    std::copy(id.begin() + 2, id.end(), payload.begin());
+    return payload;
+}
+
 emb::Result<std::uint32_t> mini128_distance(std::string_view a, std::string_view b) {
-    const std::string_view text[2] = {a, b};
-    for (const auto t : text)
-        if (auto ok = emb::check_text(t); !ok) return emb::fail(ok.error());
-    std::vector<std::uint8_t> bytes[2];
-    for (int i = 0; i < 2; ++i) {
-        auto decoded = emb::decode_text(text[i]);
-        if (!decoded) return emb::fail(decoded.error());
-        bytes[i] = std::move(*decoded);
-    }
-    for (const auto& id : bytes)
-        if (id.size() < 2 || (id[0] & 0x0F) == emb::kProfileFullVector)
-            return emb::fail(emb::MivoError::invalid_header());
-    for (const auto& id : bytes) {
-        const unsigned code = id[0] & 0x0F;
-        if (code != emb::kProfileMini128) {
-            char got[16];
-            std::snprintf(got, sizeof got, "Type 0x%x", code);
-            return emb::fail(emb::MivoError::profile_mismatch("Mini128", got));
-        }
-    }
-    for (const auto& id : bytes)
-        if (id.size() != 18) return emb::fail(emb::MivoError::invalid_encoding());
+    const auto pa = mini128_payload(a);
+    const auto pb = mini128_payload(b);
+    if (!pa && (pb || pa.error().check <= pb.error().check)) return emb::fail(pa.error().error);
+    if (!pb) return emb::fail(pb.error().error);
     std::uint32_t distance = 0;
-    for (std::size_t i = 2; i < 18; ++i)
-        distance += static_cast<std::uint32_t>(std::popcount(static_cast<unsigned>(bytes[0][i] ^ bytes[1][i])));
+    for (std::size_t i = 0; i < 16; ++i)
+        distance += static_cast<std::uint32_t>(std::popcount(static_cast<unsigned>((*pa)[i] ^ (*pb)[i])));
     return distance;
 }
 

@@ -4,6 +4,7 @@
 // in and out; the bindings only convert arguments and results.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -54,10 +55,28 @@ emb::EncodingProfile length_budget(std::uint16_t d, std::uint64_t max_chars);
 constexpr bool valid_band_count(std::uint8_t n) { return n != 0 && 16 % n == 0; }
 std::vector<std::string> band_texts(emb::u128 hash, std::uint8_t n);
 
-// Hamming distance of the SimHash payloads of two Mini128 identifiers, with
-// the checks in this order over both texts: characters, base32hex decoding,
-// a header (at least 2 bytes, not a full-vector record), the Mini128 profile
-// code, and the 18-byte length.
+// The checks a Mini128 identifier passes before its payload is compared, in
+// the order they run: characters, base32hex decoding, a header (at least 2
+// bytes, not a full-vector record), the Mini128 profile code, and the 18-byte
+// length.
+enum class Mini128Check : std::uint8_t { Characters, Decoding, Header, Profile, Length };
+
+// The first check an identifier fails, with the error it reports.
+struct Mini128Refusal {
+    Mini128Check check;
+    emb::MivoError error;
+};
+
+// The 16-byte SimHash payload of a Mini128 identifier (bytes 2 to 17 of its
+// decoded form), or the first check it fails. The version bits and the
+// reserved byte are not checked.
+using Mini128Payload = std::array<std::uint8_t, 16>;
+emb::expected<Mini128Payload, Mini128Refusal> mini128_payload(std::string_view text);
+
+// Hamming distance of the SimHash payloads of two Mini128 identifiers. The
+// checks run step by step over both texts (the characters of a, then of b,
+// then the decoding of a, ...), so the error reported is the one of the
+// earlier check, a's when both fail the same one.
 emb::Result<std::uint32_t> mini128_distance(std::string_view a, std::string_view b);
 
 }  // namespace mivo::policy

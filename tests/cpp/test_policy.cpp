@@ -123,5 +123,28 @@ TEST(Mini128Distance, ChecksInOrderOverBothTexts) {
     for (const auto& r : rows) EXPECT_EQ(outcome(r.a, r.b), r.want) << r.a << " / " << r.b;
 }
 
+TEST(Mini128Payload, GivesThePayloadOrTheFirstCheckFailed) {
+    Bytes payload(16);
+    for (std::size_t i = 0; i < 16; ++i) payload[i] = static_cast<std::uint8_t>(i * 17);
+    const auto read = mini128_payload(mini_id(payload, 0xF1, 0x99));  // version bits and byte 1 not checked
+    ASSERT_TRUE(read);
+    EXPECT_EQ(Bytes(read->begin(), read->end()), payload);
+    const struct {
+        std::string text;
+        Mini128Check check;
+    } rows[] = {
+        {"ABC", Mini128Check::Characters},
+        {"0", Mini128Check::Decoding},
+        {"04", Mini128Check::Header},
+        {mini_id(payload, 0x02), Mini128Check::Profile},
+        {mini_id(payload).substr(0, 24), Mini128Check::Length},
+    };
+    for (const auto& r : rows) {
+        const auto refused = mini128_payload(r.text);
+        ASSERT_FALSE(refused) << r.text;
+        EXPECT_EQ(refused.error().check, r.check) << r.text;
+    }
+}
+
 }  // namespace
 }  // namespace mivo::policy

@@ -15,6 +15,9 @@ PyObject* signed_function(PyMethodDef* def, PyObject* module_name);
 extern PyMethodDef k_encode_batch;
 extern PyMethodDef k_bands_batch;
 
+// The exact Hamming index (a class; the getter returns a new reference)
+PyObject* hamming_index_class();
+
 // Many strings at once
 extern PyMethodDef k_cdist;
 extern PyMethodDef k_extract;
