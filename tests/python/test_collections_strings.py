@@ -98,6 +98,8 @@ def test_cdist_on_few_letters(letters):
     choices = [text(letters, RNG.randint(0, 130)) for _ in range(120)] + [edited(q) for q in queries]
     for scorer in SCORERS:
         assert np.array_equal(mc.cdist(queries, choices, scorer), oracle(scorer, queries, choices)), scorer
+        for query in (text(letters, 100), text(letters, 300)):  # the multi-word prepared query
+            assert mc.extract(query, choices, scorer, limit=7) == brute_force_extract(query, choices, scorer, 7, None)
 
 
 def test_cdist_tiles_of_many_choices():
