@@ -37,7 +37,7 @@ def b32(data):
 def main(outdir):
     root = pathlib.Path(outdir)
     seeds = {name: [] for name in ("fuzz_identifier", "fuzz_base32_decode", "fuzz_base32_roundtrip", "fuzz_header",
-                                   "fuzz_payload", "fuzz_string_metrics", "fuzz_best_match")}
+                                   "fuzz_payload", "fuzz_string_metrics", "fuzz_best_match", "fuzz_simhash_signs")}
     for text in identifiers():
         raw = mivo.decode(text)
         seeds["fuzz_identifier"].append(text.encode())
@@ -61,6 +61,11 @@ def main(outdir):
         seeds["fuzz_string_metrics"].append(a.encode() + b"\xff" + b.encode())
     seeds["fuzz_best_match"].append(bytes([100]) + b"\xff".join(w.encode() for w in WORDS))
     seeds["fuzz_best_match"].append(bytes([180]) + b"app\xffapple\xffapplication\xffapply\xffbanana")
+    # Vectors of 16-bit integers scaled by 2^-10, as given and moved onto a
+    # hyperplane, in one to four rows.
+    for dims, mode in ((64, 0), (300, 2), (768, 6), (1000, 14)):
+        values = np.clip(rng.standard_normal(dims) * 3000, -32768, 32767).astype("<i2")
+        seeds["fuzz_simhash_signs"].append(bytes([mode, 118, dims % 128]) + values.tobytes())
     for name, items in seeds.items():
         d = root / name
         d.mkdir(parents=True, exist_ok=True)

@@ -101,14 +101,16 @@ Result<std::string> encode(std::span<const float> embedding, const EncodingProfi
         auto r = full_vector_identifier(std::move(values), *fv);
         if (!r) return fail(r.error());
         id = std::move(*r);
+    } else if (const auto* mini = std::get_if<EncodingProfile::Mini128>(&profile.kind)) {
+        // The SimHash of the values scaled to unit length (scaled only where
+        // a sign needs the literal sum).
+        std::vector<std::uint8_t> bytes = short_header(kProfileMini128);
+        const auto hash = to_be_bytes(simhash_128_unit(values, mini->seed));
+        bytes.insert(bytes.end(), hash.begin(), hash.end());
+        id = std::move(bytes);
     } else {
         scale_to_unit_length(values);
-        if (const auto* mini = std::get_if<EncodingProfile::Mini128>(&profile.kind)) {
-            std::vector<std::uint8_t> bytes = short_header(kProfileMini128);
-            const auto hash = to_be_bytes(simhash_128(values, mini->seed));
-            bytes.insert(bytes.end(), hash.begin(), hash.end());
-            id = std::move(bytes);
-        } else if (const auto* morton = std::get_if<EncodingProfile::Morton10x10>(&profile.kind)) {
+        if (const auto* morton = std::get_if<EncodingProfile::Morton10x10>(&profile.kind)) {
             id = curve_identifier(values, *morton, kProfileMorton10x10, morton_code);
         } else {
             const auto& hilbert = std::get<EncodingProfile::Hilbert10x10>(profile.kind);

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <list>
 #include <mutex>
 #include <new>
@@ -57,12 +58,46 @@ std::size_t table_bytes(std::size_t rows, std::size_t length, bool with_signs) {
     return data + (with_signs ? rows * sizeof(std::uint16_t) : 0);
 }
 
+// The norm bounds of a hyperplane table's row prefixes.
+std::size_t norm_bytes(std::size_t length) { return (length / kNormStep) * kHyperplanes * sizeof(float); }
+
+// An upper bound of the square root of a sum of squares computed in f64:
+// each square is exact (the values have at most 24 significant bits) and a
+// sum of at most 2048 of them is within 2^-42 of the exact sum; the square
+// root adds 2^-53. A margin of 2^-40, then rounded up to f32.
+float norm_upper_bound(double sum_of_squares) {
+    const double up = std::sqrt(sum_of_squares) * (1 + 0x1p-40);
+    float f = static_cast<float>(up);
+    if (static_cast<double>(f) < up) f = std::nextafter(f, std::numeric_limits<float>::infinity());
+    return f;
+}
+
+// Writes the norm bounds of a hyperplane table's row prefixes into `norms`.
+// Leaves the table without them when an entry is beyond what the sign
+// pass's bound covers (|g| > 2^10; a normal deviate never is).
+void add_row_norms(RowTable& table, float* norms) {
+    const std::size_t length = table.length;
+    const std::size_t stride = table.stride;
+    for (std::size_t r = 0; r < stride; ++r) {
+        double sum = 0;
+        for (std::size_t j = 0; j < length; ++j) {
+            const float g = table.data[j * stride + r];
+            if (!(std::fabs(g) <= 0x1p10f)) return;
+            sum += static_cast<double>(g) * g;
+            if ((j + 1) % kNormStep == 0) norms[((j + 1) / kNormStep - 1) * stride + r] = norm_upper_bound(sum);
+        }
+    }
+    table.norm_rows = norms;
+}
+
 // Draws rows 0 .. rows-1 (fill(r, span) writes row r) in groups of
-// kDotRowGroup and stores them interleaved; padding rows are zero.
+// kDotRowGroup and stores them interleaved; padding rows are zero. A
+// hyperplane table gets its row norms after the entries.
 template <class Fill>
-std::shared_ptr<RowTable> build_table(std::size_t rows, std::size_t length, bool with_signs, Fill&& fill) {
+std::shared_ptr<RowTable> build_table(std::size_t rows, std::size_t length, bool with_signs, bool with_norms,
+                                      Fill&& fill) {
     auto table = std::make_shared<RowTable>();
-    const std::size_t bytes = table_bytes(rows, length, with_signs);
+    const std::size_t bytes = table_bytes(rows, length, with_signs) + (with_norms ? norm_bytes(length) : 0);
     table->block = allocate_block(bytes);
     if (!table->block) return nullptr;
     table->block_bytes = bytes;
@@ -98,6 +133,7 @@ std::shared_ptr<RowTable> build_table(std::size_t rows, std::size_t length, bool
     }
     table->data = data;
     table->last_unsigned = signs;
+    if (with_norms) add_row_norms(*table, data + length * table->stride);
     return table;
 }
 
@@ -241,8 +277,8 @@ TableRef hyperplane_table(std::uint64_t seed, std::size_t length) {
     if (length > kMaxTableLength) return nullptr;
     const std::size_t len = hyperplane_length_class(length);
     const Key key{0, seed, static_cast<std::uint16_t>(len), 0};
-    return cache().get(key, table_bytes(kHyperplanes, len, false), [&] {
-        return build_table(kHyperplanes, len, false, [&](std::size_t h, std::span<float> row) {
+    return cache().get(key, table_bytes(kHyperplanes, len, false) + norm_bytes(len), [&] {
+        return build_table(kHyperplanes, len, false, true, [&](std::size_t h, std::span<float> row) {
             SeededStream::for_hyperplane(seed, static_cast<std::uint8_t>(h)).fill_standard_normal_f32(row);
         });
     });
@@ -253,7 +289,7 @@ TableRef projection_table(std::uint64_t seed, std::uint16_t d, std::uint16_t t) 
     const Key key{1, seed, d, t};
     const float scale = 1.0f / std::sqrt(static_cast<float>(t));
     return cache().get(key, table_bytes(t, d, true), [&] {
-        return build_table(t, d, true, [&](std::size_t r, std::span<float> row) {
+        return build_table(t, d, true, false, [&](std::size_t r, std::span<float> row) {
             SeededStream::for_projection_row(seed, d, t, static_cast<std::uint16_t>(r))
                 .fill_scaled_normal_f32(row, scale);
         });

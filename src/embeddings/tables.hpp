@@ -37,6 +37,10 @@ inline constexpr std::size_t kMaxTableLength = 2048;
 // Rows per block of a table (the rows the widest kernel sums at once).
 inline constexpr std::size_t kTableBlockRows = 128;
 
+// The prefix lengths whose norms a hyperplane table keeps are the multiples
+// of this.
+inline constexpr std::size_t kNormStep = 16;
+
 struct RowTable {
     std::size_t rows = 0;    // rows in use
     std::size_t stride = 0;  // rows rounded up to a multiple of kDotRowGroup
@@ -47,6 +51,12 @@ struct RowTable {
     // is +0.0, which turns a -0.0 accumulator into +0.0; every other sum
     // with a +0.0 product leaves the accumulator as it is.
     const std::uint16_t* last_unsigned = nullptr;
+    // For hyperplane tables, upper bounds of the Euclidean norms of the row
+    // prefixes that the sign pass's bound reads (sign_pass.hpp):
+    // norm_rows[(m - 1) * stride + r] >= |row r [0, m * kNormStep)|. Null
+    // in projection tables, and where a row holds an entry beyond what the
+    // bound covers.
+    const float* norm_rows = nullptr;
 
     RowTable() = default;
     RowTable(const RowTable&) = delete;

@@ -17,9 +17,10 @@ namespace {
 namespace coll = mivo::collections;
 using collections_frame::MatrixArg;
 
-// Rows per chunk at most: a chunk of 768-value rows takes a few
-// milliseconds, so Ctrl-C is seen well within a tenth of a second.
-constexpr std::size_t kMaxGrain = 256;
+// Rows per chunk at most: a chunk of 2048-value rows takes a few
+// milliseconds (rows that need every literal sum about 10 ms), so Ctrl-C is
+// seen well within a tenth of a second.
+constexpr std::size_t kMaxGrain = 1024;
 
 // Raises the refusal of a row as the one-vector function would, its message
 // prefixed by the row number.
