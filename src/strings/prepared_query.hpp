@@ -187,6 +187,13 @@ public:
     }
     // The row of the characters the pattern lacks (all zero).
     const std::uint64_t* absent_row() const { return rows_; }
+    // The dense id of c (0 if the pattern lacks it; at most size()), and the
+    // row of an id.
+    template <class Char>
+    std::uint32_t id(Char c) const {
+        return ids_.find(c);
+    }
+    const std::uint64_t* row_of_id(std::uint32_t id) const { return rows_ + id * words_; }
     // The only mask of c when the pattern fits one word.
     template <class Char>
     std::uint64_t word(Char c) const {

@@ -10,8 +10,9 @@ constexpr const char* kVersion = "0.4.51";
 constexpr const char* kModuleDoc =
     "mivo_collections - mivo's functions over many items at once\n"
     "\n"
-    "Batch encoding of the rows of a matrix, and an exact Hamming index of\n"
-    "Mini128 payloads or text SimHash values. Every result is exactly what\n"
+    "Batch encoding of the rows of a matrix, an exact Hamming index of\n"
+    "Mini128 payloads or text SimHash values, and string scores between\n"
+    "many strings (cdist, extract). Every result is exactly what\n"
     "mivo's one-item functions give, item by item. Unlike mivo, these functions\n"
     "release the interpreter lock while they work (on memory the call owns or\n"
     "holds), split the work over `workers` threads with the same result for\n"
@@ -27,6 +28,8 @@ const Entry kEntries[] = {
     {"encode_batch", &k_encode_batch, nullptr},
     {"bands_batch", &k_bands_batch, nullptr},
     {"HammingIndex", nullptr, &hamming_index_class},
+    {"cdist", &k_cdist, nullptr},
+    {"extract", &k_extract, nullptr},
 };
 
 PyModuleDef g_module_def = {

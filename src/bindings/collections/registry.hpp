@@ -18,4 +18,8 @@ extern PyMethodDef k_bands_batch;
 // The exact Hamming index (a class; the getter returns a new reference)
 PyObject* hamming_index_class();
 
+// Many strings at once
+extern PyMethodDef k_cdist;
+extern PyMethodDef k_extract;
+
 }  // namespace mivo::py
