@@ -2,8 +2,11 @@
 """Prints the Python requirements of one or more groups, one per line, read
 from pyproject.toml (the one list of them):
 
-- build: [build-system] requires, with CMake and Ninja in the versions that
-  [tool.scikit-build] asks for (the Makefile drives both from .venv);
+- build: [build-system] requires, and Ninja in the version that
+  [tool.scikit-build] asks for;
+- cmake: CMake in the version that [tool.scikit-build] asks for (the build
+  of the module can take a system CMake instead; the test builds run the one
+  in .venv);
 - any other name: that extra of [project.optional-dependencies].
 
     python scripts/requirements.py build test examples
@@ -26,15 +29,16 @@ def requirements(groups: list[str], pyproject: dict) -> list[str]:
     extras = pyproject["project"].get("optional-dependencies", {})
     out: list[str] = []
     for group in groups:
+        skbuild = pyproject.get("tool", {}).get("scikit-build", {})
         if group == "build":
-            skbuild = pyproject.get("tool", {}).get("scikit-build", {})
             out += pyproject["build-system"]["requires"]
-            out.append("cmake" + skbuild.get("cmake", {}).get("version", ""))
             out.append("ninja" + skbuild.get("ninja", {}).get("version", ""))
+        elif group == "cmake":
+            out.append("cmake" + skbuild.get("cmake", {}).get("version", ""))
         elif group in extras:
             out += extras[group]
         else:
-            known = ", ".join(["build", *extras])
+            known = ", ".join(["build", "cmake", *extras])
             raise SystemExit(f"requirements.py: no group {group!r} in pyproject.toml (groups: {known})")
     return list(dict.fromkeys(out))
 

@@ -29,14 +29,17 @@ apt_for() {
     check) for t in test lint gcc11 clang libcxx aarch64 sanitize fuzz; do apt_for "$t"; done ;;
   esac
 }
+# The module's build takes CMake from .venv or the system (see below);
+# the test builds and the scripts run the one in .venv.
 python_for() {
   case "$1" in
-    demo|aarch64|fuzz) echo build ;;
-    test|gcc11|clang|libcxx|sanitize) echo build test examples ;;
+    demo) echo build ;;
+    aarch64|fuzz) echo build cmake ;;
+    test|gcc11|clang|libcxx|sanitize) echo build cmake test examples ;;
     lint) echo lint ;;
     bench) echo build bench ;;
     plots) echo build plots bench ;;
-    check) echo build test examples lint ;;
+    check) echo build cmake test examples lint ;;
   esac
 }
 
@@ -103,6 +106,12 @@ $VPY -c "import tomllib" 2>/dev/null || $VPY -c "import tomli" 2>/dev/null \
   || $VPY -m pip install --disable-pip-version-check -q tomli
 
 # ------------------------------------------------------- Python packages
+# CMake from PyPI only where the system has none new enough.
+need=$($VPY scripts/requirements.py cmake)
+have=$(cmake --version 2>/dev/null | sed -n '1s/^cmake version \([0-9.]*\).*/\1/p')
+if [ -z "$have" ] || [ "$(printf '%s\n%s\n' "${need#cmake>=}" "$have" | sort -V | head -n 1)" != "${need#cmake>=}" ]; then
+  groups+=(cmake)
+fi
 read -r -a groups <<<"$(printf '%s\n' "${groups[@]}" | awk 'NF && !seen[$0]++' | tr '\n' ' ')"
 todo=()
 for g in "${groups[@]}"; do
