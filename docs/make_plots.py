@@ -212,12 +212,14 @@ def plot_ratios(rows, title, out):
                         textcoords="offset points", va="center", fontsize=6)
     ax.axvline(1.0, color="black", lw=1)
     ax.set_xscale("log")
+    ratios = [ratio for _, _, ratio in rows]
+    ax.set_xlim(min(min(ratios), 1.0) / 2, max(max(ratios), 1.0) * 2)
     ax.set_yticks(range(len(cases)))
     ax.set_yticklabels(cases, fontsize=7)
     ax.set_ylim(len(cases) - 0.5, -0.5)
     ax.set_xlabel(RATIO_AXIS, fontsize=8)
-    machine = f"{platform.machine()}, {os.cpu_count()} cores, Python {platform.python_version()}, mivo {mivo.__version__}"
-    ax.set_title(f"{title}\n{machine}, {datetime.date.today().isoformat()}", fontsize=9)
+    machine = f"{platform.machine()}, {os.cpu_count()} cores, Python {platform.python_version()}"
+    ax.set_title(f"{title}\n{machine}, mivo {mivo.__version__}, {datetime.date.today().isoformat()}", fontsize=9)
     ax.legend(fontsize=7, loc="upper left", bbox_to_anchor=(1.01, 1.0))
     ax.grid(axis="x", alpha=0.3, which="both")
     fig.tight_layout()

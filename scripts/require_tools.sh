@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the scripts of make steps that need particular compilers:
 #   require_tools STEP TOOL...
 # A missing tool on a machine without apt-get (scripts/setup.sh has named what

@@ -20,7 +20,7 @@ import sys
 try:
     import tomllib
 except ImportError:  # Python < 3.11: scripts/setup.sh installs tomli first
-    import tomli as tomllib
+    import tomli as tomllib  # type: ignore[no-redef]
 
 PYPROJECT = pathlib.Path(__file__).resolve().parents[1] / "pyproject.toml"
 

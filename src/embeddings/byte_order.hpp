@@ -28,16 +28,13 @@ inline void store_be32(std::uint8_t* p, std::uint32_t v) {
     store_be16(p + 2, static_cast<std::uint16_t>(v));
 }
 
-// The four bytes of v in reverse order. std::byteswap where the library has
-// it (libstdc++ 12, libc++ 16), else the compiler's builtin (GCC 11, older
-// libc++), else shifts.
+// The four bytes of v in reverse order: std::byteswap where the library has
+// it, else the compiler's builtin (GCC 11's library has no std::byteswap).
 inline std::uint32_t byteswap32(std::uint32_t v) {
-#if defined(__cpp_lib_byteswap) && __cpp_lib_byteswap >= 202110L && !defined(MIVO_OWN_BYTESWAP)
+#if defined(__cpp_lib_byteswap) && __cpp_lib_byteswap >= 202110L
     return std::byteswap(v);
-#elif (defined(__GNUC__) || defined(__clang__)) && !defined(MIVO_OWN_BYTESWAP)
-    return __builtin_bswap32(v);
 #else
-    return (v >> 24) | ((v >> 8) & 0x0000FF00u) | ((v << 8) & 0x00FF0000u) | (v << 24);
+    return __builtin_bswap32(v);
 #endif
 }
 
