@@ -72,9 +72,29 @@ fi
 
 # ------------------------------------------------------------ Debian packages
 read -r -a apt_packages <<<"$(printf '%s\n' "${apt_packages[@]}" | awk 'NF && !seen[$0]++' | tr '\n' ' ')"
+# Without dpkg, a package counts as present when what it brings is found.
+brings() {
+  case "$1" in
+    build-essential) command -v c++ && command -v make ;;
+    librust-blake3-dev) pkg-config --exists libblake3 ;;
+    wamerican) [ -e /usr/share/dict/words ] ;;
+    libgtest-dev) pkg-config --exists gtest ;;
+    libbenchmark-dev) pkg-config --exists benchmark ;;
+    postgresql) command -v initdb || command -v pg_ctl ;;
+    g++-11) command -v g++-11 ;;
+    clang) command -v clang++ ;;
+    g++-aarch64-linux-gnu) command -v aarch64-linux-gnu-g++ ;;
+    python3) command -v python3 ;;
+    *) false ;;
+  esac
+} >/dev/null 2>&1
 missing=()
 for p in "${apt_packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  if command -v dpkg-query >/dev/null 2>&1; then
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  else
+    brings "$p" || missing+=("$p")
+  fi
 done
 if [ ${#missing[@]} -gt 0 ]; then
   if command -v apt-get >/dev/null 2>&1; then
@@ -85,7 +105,7 @@ if [ ${#missing[@]} -gt 0 ]; then
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}" \
       | { grep --line-buffered -E '^(Need to get|After this operation|Get:|Setting up)' || true; }
   else
-    echo "setup: no apt-get here. These Debian packages have equivalents to install with your"
+    echo "setup: no apt-get here; install the equivalents of these Debian packages with your"
     echo "       system's package manager (README.md, 'Other systems'): ${missing[*]}"
     echo "setup: going on with what is present (BLAKE3 comes through CMake's FetchContent if missing)"
   fi
