@@ -10,7 +10,7 @@
 #    SHA-256). FETCHCONTENT_SOURCE_DIR_BLAKE3=<dir> uses an unpacked copy
 #    instead (any BLAKE3 release or crate directory with a c/ subdirectory),
 #    and MIVO_BLAKE3_URL=<file or URL> another archive (with MIVO_BLAKE3_SHA256).
-#    FETCHCONTENT_SOURCE_DIR_BLAKE3 or MIVO_BLAKE3_FETCH=ON skips steps 2 and 3.
+#    FETCHCONTENT_SOURCE_DIR_BLAKE3 or MIVO_BLAKE3_FETCH=ON skips steps 1 to 3.
 #
 # From pip: pip install . -Ccmake.define.FETCHCONTENT_SOURCE_DIR_BLAKE3=/path/to/blake3-1.3.1
 #
@@ -33,6 +33,7 @@ option(MIVO_BLAKE3_FETCH "Take BLAKE3 from its release archive even if it is ins
 
 if(DEFINED FETCHCONTENT_SOURCE_DIR_BLAKE3 OR MIVO_BLAKE3_FETCH)
   set(_blake3_fetch_only ON)
+  set(BLAKE3_C_SOURCE_DIR "")  # also over a directory cached by an earlier configure
 endif()
 
 function(_mivo_blake3_provider name detail)
