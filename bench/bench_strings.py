@@ -239,7 +239,8 @@ def main() -> int:
     for case, name, t, ratio in ROWS:
         if last is not None and case != last:
             print()
-        print(f"{case if case != last else '':<{width}}  {name:<{pw}}  {fmt_time(t):>10}  {ratio:11.2f}")
+        shown = f"{ratio:.2f}" if ratio >= 0.1 else f"{ratio:.2g}"  # two significant digits below 0.1
+        print(f"{case if case != last else '':<{width}}  {name:<{pw}}  {fmt_time(t):>10}  {shown:>11}")
         last = case
     print_goals()
     return 0
