@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """Per-call timings of the string functions against peer libraries.
 
-Prints one table: for each case the time per call of every library
-and its ratio to mivo (above 1.0: the peer is slower). Peers that are not
-installed are left out (pip install rapidfuzz Levenshtein jellyfish simhash).
+Prints one table: for each case the time per call of every library and
+mivo's time over the peer's (mivo / peer: below 1.0, mivo is faster). Peers
+that are not installed are left out (pip install mivo[bench]).
 Not a test: numbers depend on the machine and its load.
 
     PYTHONPATH=build/dev python3 bench/bench_strings.py [--quick]
@@ -88,7 +88,7 @@ def compare(case: str, ours, peers: dict, *args) -> None:
     times = per_call([ours] + [fn for _, fn in present], *args)
     ROWS.append((case, "mivo", times[0], 1.0))
     for (name, _), t in zip(present, times[1:]):
-        ROWS.append((case, name, t, t / times[0]))
+        ROWS.append((case, name, t, times[0] / t))
 
 
 # ------------------------------------------------------------------ inputs
@@ -233,13 +233,14 @@ def main() -> int:
 
     width = max(len(r[0]) for r in ROWS)
     pw = max(len(r[1]) for r in ROWS)
-    print(f"{'case':<{width}}  {'library':<{pw}}  {'per call':>10}  {'vs mivo':>8}")
-    print("-" * (width + pw + 24))
+    print(f"{'case':<{width}}  {'library':<{pw}}  {'per call':>10}  {'mivo / peer':>11}")
+    print("-" * (width + pw + 27))
     last = None
     for case, name, t, ratio in ROWS:
         if last is not None and case != last:
             print()
-        print(f"{case if case != last else '':<{width}}  {name:<{pw}}  {fmt_time(t):>10}  {ratio:8.2f}")
+        shown = f"{ratio:.2f}" if ratio >= 0.1 else f"{ratio:.2g}"  # two significant digits below 0.1
+        print(f"{case if case != last else '':<{width}}  {name:<{pw}}  {fmt_time(t):>10}  {shown:>11}")
         last = case
     print_goals()
     return 0

@@ -1,17 +1,22 @@
-"""Draws the README's pictures into docs/ (run by `make plots`).
+"""Draws every picture of the README into docs/ (run by `make plots`).
 
 - hamming_vs_angle.png: Mini128 Hamming distance against the true angle of
   pairs of real vectors (scikit-learn's handwritten digits, centred).
 - band_recall.png: recall@10 against the share of rows examined, for 4, 8 and
   16 LSH bands, looking up 1, 2, ... of the band positions.
-- bench_strings.png: the string benchmarks' ratios against peer libraries,
-  from a fresh run of bench/bench_strings.py (numbers of this machine).
+- bench_<name>.png for every bench/bench_<name>.py: a fresh run of the
+  benchmark on this machine, its ratios drawn in one convention: mivo's time
+  over the peer's (lower is better). A script's ratios are read from its
+  output: a table with a "mivo / peer" column and a "library" column, or a
+  Markdown table with a "ratio" column (mivo / baseline).
 
     python docs/make_plots.py [--skip-bench]
 """
 import argparse
+import datetime
 import os
 import pathlib
+import platform
 import subprocess
 import sys
 
@@ -116,14 +121,16 @@ def plot_band_recall(data, out):
     return curves
 
 
-def parse_bench_table(text):
-    """Rows (case, library, ratio) of bench_strings.py's table.
+RATIO_AXIS = "mivo's time / peer's time per call (lower is better; left of 1: mivo is faster)"
 
-    The table's header names the columns "case", "library", "per call" and
-    "vs mivo"; a row with an empty case continues the case above it.
-    """
-    lines = text.splitlines()
-    header = next(i for i, line in enumerate(lines) if line.startswith("case") and "vs mivo" in line)
+
+def parse_fixed_table(lines):
+    """(case, peer, mivo / peer) rows of a fixed-width table whose header names
+    the columns "case", "library", "per call" and "mivo / peer"; a row with an
+    empty case continues the case above it, and mivo's own rows are left out."""
+    header = next((i for i, line in enumerate(lines) if line.startswith("case") and "mivo / peer" in line), None)
+    if header is None:
+        return []
     lib_col = lines[header].index("library")
     rows, case = [], None
     for line in lines[header + 2:]:
@@ -133,42 +140,86 @@ def parse_bench_table(text):
             rest, ratio = line.rsplit(None, 1)
             rest, _unit = rest.rsplit(None, 1)
             rest, _value = rest.rsplit(None, 1)
-            ratio = float(ratio)
+            value = float(ratio)
         except ValueError:
             break  # the end of the table
         case = rest[:lib_col].strip() or case
-        rows.append((case, rest[lib_col:].strip(), ratio))
+        peer = rest[lib_col:].strip()
+        if peer != "mivo":
+            rows.append((case, peer, value))
     return rows
 
 
-def plot_bench(out):
+def parse_markdown_tables(lines):
+    """(case, peer, mivo / baseline) rows of every Markdown table with a
+    "ratio" column. The case is the first cell (with d = ... where a "d"
+    column exists); the peer is a "peer" column, else the name before
+    "baseline" in a column header (NumPy baseline: NumPy)."""
+    rows = []
+    i = 0
+    while i < len(lines):
+        if not lines[i].startswith("|"):
+            i += 1
+            continue
+        block = []
+        while i < len(lines) and lines[i].startswith("|"):
+            block.append([c.strip() for c in lines[i].strip().strip("|").split("|")])
+            i += 1
+        head = [h.lower() for h in block[0]]
+        if "ratio" not in head:
+            continue
+        baseline = next((h for h in block[0] if h.lower().endswith(" baseline")), None)
+        for cells in block[2:]:
+            cell = dict(zip(head, cells))
+            try:
+                value = float(cell["ratio"])
+            except ValueError:
+                continue  # no baseline for this row
+            case = cells[0].strip("`") + (f", d = {cell['d']}" if cell.get("d") else "")
+            peer = cell.get("peer") or (baseline.rsplit(" ", 1)[0] if baseline else "peer")
+            rows.append((case, peer, value))
+    return rows
+
+
+def parse_ratios(text):
+    lines = text.splitlines()
+    return parse_fixed_table(lines) + parse_markdown_tables(lines)
+
+
+def run_bench(script):
     env = dict(os.environ)
     for var in ("OPENBLAS_CORETYPE", "OPENBLAS_L2_SIZE"):
         env.pop(var, None)
-    run = subprocess.run([sys.executable, str(ROOT / "bench" / "bench_strings.py")],
-                         capture_output=True, text=True, check=True, env=env)
-    rows = [r for r in parse_bench_table(run.stdout) if r[1] != "mivo"]
+    print(f"running {script.relative_to(ROOT)} ...", flush=True)
+    run = subprocess.run([sys.executable, str(script)], capture_output=True, text=True, check=True, env=env)
+    return run.stdout
+
+
+def plot_ratios(rows, title, out):
     cases = list(dict.fromkeys(case for case, _, _ in rows))
-    peers = list(dict.fromkeys(lib for _, lib, _ in rows))
-    colors = {lib: plt.get_cmap("tab10")(j) for j, lib in enumerate(peers)}
-    fig, ax = plt.subplots(figsize=(8, 0.36 * len(cases) + 1.8), dpi=110)
+    peers = list(dict.fromkeys(peer for _, peer, _ in rows))
+    colors = {peer: plt.get_cmap("tab10")(j % 10) for j, peer in enumerate(peers)}
+    fig, ax = plt.subplots(figsize=(8, 0.36 * len(cases) + 2.0), dpi=110)
     labelled = set()
     for i, case in enumerate(cases):
-        mine = [(lib, ratio) for c, lib, ratio in rows if c == case]
+        mine = [(peer, ratio) for c, peer, ratio in rows if c == case]
         height = 0.8 / len(mine)
-        for j, (lib, ratio) in enumerate(mine):
-            ax.barh(i - 0.4 + height * (j + 0.5), ratio, height=height * 0.9, color=colors[lib],
-                    label=None if lib in labelled else lib)
-            labelled.add(lib)
-            ax.annotate(f"{ratio:.2f}" if ratio < 10 else f"{ratio:.0f}", (ratio, i - 0.4 + height * (j + 0.5)),
-                        xytext=(3, 0), textcoords="offset points", va="center", fontsize=6)
+        for j, (peer, ratio) in enumerate(mine):
+            y = i - 0.4 + height * (j + 0.5)
+            ax.barh(y, ratio, height=height * 0.9, color=colors[peer], label=None if peer in labelled else peer)
+            labelled.add(peer)
+            ax.annotate(f"{ratio:.2g}" if ratio < 0.1 else f"{ratio:.2f}", (ratio, y), xytext=(3, 0),
+                        textcoords="offset points", va="center", fontsize=6)
     ax.axvline(1.0, color="black", lw=1)
     ax.set_xscale("log")
+    ratios = [ratio for _, _, ratio in rows]
+    ax.set_xlim(min(min(ratios), 1.0) / 2, max(max(ratios), 1.0) * 2)
     ax.set_yticks(range(len(cases)))
     ax.set_yticklabels(cases, fontsize=7)
     ax.set_ylim(len(cases) - 0.5, -0.5)
-    ax.set_xlabel("peer's time / mivo's time per call (right of 1: mivo is faster)")
-    ax.set_title("String functions against peer libraries (bench/bench_strings.py)", fontsize=10)
+    ax.set_xlabel(RATIO_AXIS, fontsize=8)
+    machine = f"{platform.machine()}, {os.cpu_count()} cores, Python {platform.python_version()}"
+    ax.set_title(f"{title}\n{machine}, mivo {mivo.__version__}, {datetime.date.today().isoformat()}", fontsize=9)
     ax.legend(fontsize=7, loc="upper left", bbox_to_anchor=(1.01, 1.0))
     ax.grid(axis="x", alpha=0.3, which="both")
     fig.tight_layout()
@@ -176,9 +227,21 @@ def plot_bench(out):
     plt.close(fig)
 
 
+def plot_benchmarks():
+    """A fresh run of every bench/bench_*.py, drawn into docs/<its name>.png."""
+    for script in sorted((ROOT / "bench").glob("bench_*.py")):
+        rows = parse_ratios(run_bench(script))
+        if not rows:
+            print(f"  {script.name}: no ratio table in its output, no picture")
+            continue
+        out = DOCS / f"{script.stem}.png"
+        plot_ratios(rows, f"bench/{script.name}: mivo against its peers", out)
+        print(f"wrote {out} ({len(rows)} ratios)")
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument("--skip-bench", action="store_true", help="leave bench_strings.png as it is")
+    ap.add_argument("--skip-bench", action="store_true", help="leave the benchmark pictures as they are")
     args = ap.parse_args()
     data = digits()
     plot_hamming_vs_angle(data, DOCS / "hamming_vs_angle.png")
@@ -189,8 +252,7 @@ def main():
         share, recall = points[-1]
         print(f"  {n:>2} bands: recall@10 {recall:.1%}, {share:.2%} of the rows examined")
     if not args.skip_bench:
-        plot_bench(DOCS / "bench_strings.png")
-        print(f"wrote {DOCS / 'bench_strings.png'}")
+        plot_benchmarks()
     return 0
 
 

@@ -19,6 +19,13 @@ pg_ctl (Debian's `postgresql` package) in a temporary directory, listening
 only on a Unix socket there, and stops and removes it at exit, also after an
 error. Run as root, the server runs as the `postgres` user (PostgreSQL
 refuses to run as root).
+
+With --dsn it works in a schema of its own on your database: it says what it
+will create, creates a new schema (mivo_example_ and 8 random hex digits, or
+--schema NAME, which must not exist yet) and puts its table, function and
+operator there, touching nothing outside it. At exit it drops exactly those
+objects and the schema (--keep leaves them); anything else found in the
+schema by then stops the drop.
 """
 import argparse
 import contextlib
@@ -26,6 +33,8 @@ import glob
 import os
 import pathlib
 import pwd
+import re
+import secrets
 import shutil
 import signal
 import subprocess
@@ -36,15 +45,17 @@ from typing import Any
 
 import numpy as np
 import psycopg
+from psycopg import sql
 
 import mivo
 
 BANDS = 16
 
-# `#` on two bytea values: byte-wise exclusive or. bit_count(bytea) is built
-# in (PostgreSQL 14 and later); together they give the Hamming distance.
-SCHEMA = f"""
-CREATE OR REPLACE FUNCTION bytea_xor(a bytea, b bytea) RETURNS bytea
+# The objects the example creates, in a schema of its own (first on the search
+# path). `#` on two bytea values: byte-wise exclusive or. bit_count(bytea) is
+# built in (PostgreSQL 14 and later); together they give the Hamming distance.
+OBJECTS = f"""
+CREATE FUNCTION bytea_xor(a bytea, b bytea) RETURNS bytea
 LANGUAGE plpgsql IMMUTABLE STRICT PARALLEL SAFE AS $$
 DECLARE r bytea := a;
 BEGIN
@@ -53,9 +64,7 @@ BEGIN
     END LOOP;
     RETURN r;
 END $$;
-DROP OPERATOR IF EXISTS # (bytea, bytea);
 CREATE OPERATOR # (LEFTARG = bytea, RIGHTARG = bytea, FUNCTION = bytea_xor);
-DROP TABLE IF EXISTS mivo_items;
 CREATE TABLE mivo_items (
     id integer PRIMARY KEY,
     mivo text NOT NULL,
@@ -63,6 +72,43 @@ CREATE TABLE mivo_items (
     {", ".join(f"band{i} text NOT NULL" for i in range(BANDS))}
 );
 """
+OBJECTS_TEXT = f"table mivo_items (with {BANDS} band indexes), function bytea_xor(bytea, bytea), operator #"
+SCHEMA_NAME = re.compile(r"[a-z_][a-z0-9_]{0,62}")
+
+
+@contextlib.contextmanager
+def own_schema(con, name=None, keep=False):
+    """Creates a new schema (`name`, or mivo_example_ and random hex digits)
+    holding the example's objects, first on the connection's search path;
+    yields its name. On leaving, unless `keep`, drops those objects and the
+    schema by name, without CASCADE: something else put into the schema
+    meanwhile makes the drop fail rather than go with it."""
+    name = name or f"mivo_example_{secrets.token_hex(4)}"
+    if not SCHEMA_NAME.fullmatch(name):
+        raise ValueError(f"schema name must be lowercase letters, digits and _ (at most 63), got {name!r}")
+    schema = sql.Identifier(name)
+    print(f"database: creating schema {name} with {OBJECTS_TEXT}; "
+          + ("kept at exit" if keep else "all dropped again at exit (--keep keeps them)"))
+    with con.cursor() as cur:
+        try:
+            cur.execute(sql.SQL("CREATE SCHEMA {}").format(schema))
+        except psycopg.errors.DuplicateSchema:
+            con.rollback()
+            raise RuntimeError(f"schema {name} exists already: it is left alone; choose a new name") from None
+        cur.execute(sql.SQL("SET search_path TO {}").format(schema))
+        cur.execute(OBJECTS)
+    con.commit()
+    try:
+        yield name
+    finally:
+        if not keep:
+            con.rollback()
+            with con.cursor() as cur:
+                for drop in ("DROP TABLE {}.mivo_items", "DROP OPERATOR {}.# (bytea, bytea)",
+                             "DROP FUNCTION {}.bytea_xor(bytea, bytea)", "DROP SCHEMA {}"):
+                    cur.execute(sql.SQL(drop).format(schema))
+            con.commit()
+            print(f"database: schema {name} and its objects dropped")
 
 
 # ---------------------------------------------------- a private PostgreSQL server
@@ -130,8 +176,8 @@ def load_vectors():
 
 
 def store(con, vectors):
+    """Fills mivo_items (in the schema of own_schema) and indexes its bands."""
     with con.cursor() as cur:
-        cur.execute(SCHEMA)
         columns = ", ".join(f"band{i}" for i in range(BANDS))
         rows = []
         for i, v in enumerate(vectors):
@@ -158,8 +204,13 @@ def band_query(group):
 def main(argv=None):
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("--dsn", help="libpq connection string of an existing database (default: a private server)")
+    ap.add_argument("--schema", help="name of the new schema for the example's objects "
+                    "(default: mivo_example_ and random hex digits); it must not exist")
+    ap.add_argument("--keep", action="store_true", help="keep the schema and its objects at exit")
     ap.add_argument("--every", type=int, default=10, help="query with every EVERY-th row (default 10)")
     args = ap.parse_args(argv)
+    if args.schema and not SCHEMA_NAME.fullmatch(args.schema):
+        ap.error(f"--schema {args.schema!r}: lowercase letters, digits and _ only, at most 63")
 
     vectors, source = load_vectors()
     unit = vectors / np.linalg.norm(vectors, axis=1, keepdims=True)
@@ -167,6 +218,7 @@ def main(argv=None):
         dsn = args.dsn or stack.enter_context(private_server())
         con = stack.enter_context(psycopg.connect(dsn))
         print(f"server: PostgreSQL {con.info.server_version // 10000}")
+        stack.enter_context(own_schema(con, args.schema, args.keep))
         t0 = time.perf_counter()
         store(con, vectors)
         print(f"stored {len(vectors)} rows ({source}): id, mivo, simhash bytea, band0..band{BANDS - 1} "

@@ -112,7 +112,8 @@ except ImportError:
     rng = np.random.default_rng(0)
     centres = rng.standard_normal((20, 64)).astype(np.float32)
     data = (centres[rng.integers(0, 20, 2000)] + 0.4 * rng.standard_normal((2000, 64))).astype(np.float32)
-    source = "synthetic: 2000 vectors of 64 values around 20 cluster centres (scikit-learn not installed)"
+    source = ("synthetic: 2000 vectors of 64 values around 20 cluster centres (with scikit-learn installed,\n"
+              "  its handwritten digits: pip install scikit-learn)")
 data = data - data.mean(axis=0)  # centre, so cosine similarity spreads over -1..1
 print(f"  {source}, centred")
 unit = data / np.linalg.norm(data, axis=1, keepdims=True)

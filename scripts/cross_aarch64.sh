@@ -3,6 +3,9 @@
 # (compile only: nothing runs). Proves the build needs no x86 SIMD.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=scripts/require_tools.sh
+. scripts/require_tools.sh
+require_tools cross-aarch64 aarch64-linux-gnu-gcc aarch64-linux-gnu-g++
 BUILD=build/aarch64
 BIN=$PWD/.venv/bin
 

@@ -7,6 +7,9 @@
 # reached.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=scripts/require_tools.sh
+. scripts/require_tools.sh
+require_tools fuzz clang clang++
 SECONDS_EACH=${1:-20}
 BUILD=build/fuzz
 BIN=$PWD/.venv/bin

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -25,6 +26,16 @@ inline void store_be16(std::uint8_t* p, std::uint16_t v) {
 inline void store_be32(std::uint8_t* p, std::uint32_t v) {
     store_be16(p, static_cast<std::uint16_t>(v >> 16));
     store_be16(p + 2, static_cast<std::uint16_t>(v));
+}
+
+// The four bytes of v in reverse order: std::byteswap where the library has
+// it, else the compiler's builtin (GCC 11's library has no std::byteswap).
+inline std::uint32_t byteswap32(std::uint32_t v) {
+#if defined(__cpp_lib_byteswap) && __cpp_lib_byteswap >= 202110L
+    return std::byteswap(v);
+#else
+    return __builtin_bswap32(v);
+#endif
 }
 
 // The 16 bytes of a 128-bit value (byte 0 holds bits 127..120).

@@ -1,6 +1,5 @@
 #include "embeddings/hilbert.hpp"
 
-#include <bit>
 #include <string>
 
 namespace mivo::embeddings {
@@ -11,7 +10,7 @@ inline std::uint32_t reverse_low_bits(std::uint32_t t, unsigned n) {
     t = ((t >> 1) & 0x55555555u) | ((t & 0x55555555u) << 1);
     t = ((t >> 2) & 0x33333333u) | ((t & 0x33333333u) << 2);
     t = ((t >> 4) & 0x0F0F0F0Fu) | ((t & 0x0F0F0F0Fu) << 4);
-    t = std::byteswap(t);
+    t = byteswap32(t);
     return t >> (32 - n);
 }
 

@@ -89,7 +89,9 @@ TEST(Quantiser, ComputedNaNsAreCanonical) {
         {0xFF800000u, 0x7F800000u}, {0xFFC12345u, 0x3F800000u}, {0x3F800000u, 0xFFFFFFFFu}, {0x00000000u, 0x7F800000u}};
     for (const auto& [lo, hi] : ranges)
         for (float x : dequantize_values(Codes{0, 1, 128, 255}, 8, from_bits(lo), from_bits(hi)))
-            if (std::isnan(x)) EXPECT_EQ(fbits(x), 0x7FC00000u) << std::hex << lo << " " << hi;
+            if (std::isnan(x)) {
+                EXPECT_EQ(fbits(x), 0x7FC00000u) << std::hex << lo << " " << hi;
+            }
 }
 
 // ---------------------------------------------------------------- binary16

@@ -1,5 +1,7 @@
 """examples/dedup_dask.py on a LocalCluster of two worker processes."""
+import os
 import pathlib
+import re
 import subprocess
 import sys
 
@@ -8,10 +10,18 @@ import pytest
 
 import mivo
 
+pa = pytest.importorskip("pyarrow")
 pq = pytest.importorskip("pyarrow.parquet")
 pytest.importorskip("dask.distributed")
 
 EXAMPLE = pathlib.Path(__file__).resolve().parents[2] / "examples" / "dedup_dask.py"
+
+
+def run_example(*args, cwd, timeout=300):
+    # Temporary files (the default output directory, Dask's scratch space) stay in cwd.
+    env = dict(os.environ, TMPDIR=str(cwd))
+    return subprocess.run([sys.executable, str(EXAMPLE), *map(str, args)], capture_output=True, text=True,
+                          timeout=timeout, cwd=cwd, env=env)
 
 
 def brute_force_pairs(ids, vectors, max_bits):
@@ -24,23 +34,75 @@ def brute_force_pairs(ids, vectors, max_bits):
     return sorted(zip(lo.tolist(), hi.tolist(), dist[a, b].tolist()))
 
 
-def test_two_workers_find_every_pair_within_the_radius(tmp_path):
-    data, out = tmp_path / "data", tmp_path / "pairs"
-    run = subprocess.run(
-        [sys.executable, str(EXAMPLE), "--rows", "300", "--dups", "30", "--partitions", "4",
-         "--workers", "2", "--max-bits", "12", "--data", str(data), "--out", str(out)],
-        capture_output=True, text=True, timeout=300,
-    )
+def read_found(pairs_dir):
+    pairs = pq.read_table(pairs_dir).to_pandas()
+    return sorted(zip(pairs["id_a"].tolist(), pairs["id_b"].tolist(), pairs["distance"].tolist()))
+
+
+def test_synthetic_data_goes_into_the_new_output_directory(tmp_path):
+    out = tmp_path / "run"
+    run = run_example("--rows", 300, "--dups", 30, "--partitions", 4, "--workers", 2, "--max-bits", 12,
+                      "--out", out, cwd=tmp_path)
     assert run.returncode == 0, run.stdout + run.stderr
     assert "cluster: 2 workers" in run.stdout and "same pairs: True" in run.stdout
+    assert sorted(p.name for p in out.iterdir()) == ["embeddings", "pairs"]
 
+    data = out / "embeddings"
     rows = pq.read_table(data).to_pandas()
     assert len(rows) == 330 and len(list(data.glob("*.parquet"))) == 4
     vectors = np.stack(rows["embedding"].to_numpy()).astype(np.float32)
-    expected = brute_force_pairs(rows["id"].to_numpy(), vectors, 12)
-
-    pairs = pq.read_table(out).to_pandas()
-    found = sorted(zip(pairs["id_a"].tolist(), pairs["id_b"].tolist(), pairs["distance"].tolist()))
-    assert found == expected
+    found = read_found(out / "pairs")
+    assert found == brute_force_pairs(rows["id"].to_numpy(), vectors, 12)
     planted = {(o, i) for i, o in zip(rows["id"], rows["copy_of"]) if o >= 0}
     assert len(planted) == 30 and planted <= {(a, b) for a, b, _ in found}
+
+
+def test_reads_a_users_dataset_and_leaves_it_as_it_was(tmp_path):
+    rng = np.random.default_rng(3)
+    vectors = rng.standard_normal((120, 64)).astype(np.float32)
+    vectors[60:75] = vectors[:15] + 0.01 * rng.standard_normal((15, 64)).astype(np.float32)
+    ids = np.arange(120, dtype=np.int64) * 7 + 1000
+    mine = tmp_path / "mine.parquet"
+    pq.write_table(pa.table({"doc": ids, "vec": list(vectors), "text": [f"row {i}" for i in ids]}), mine)
+    before = mine.read_bytes()
+
+    run = run_example("--data", mine, "--column", "vec", "--id-column", "doc", cwd=tmp_path)
+    assert run.returncode == 0, run.stdout + run.stderr
+    assert mine.read_bytes() == before
+    # Without --out: a new directory of its own, still there after the run.
+    out = pathlib.Path(re.search(r"^pairs written to (.+)$", run.stdout, re.M).group(1))
+    assert out.parent.name.startswith("mivo-dedup-") and out.parent.parent == tmp_path
+    assert sorted(p.name for p in out.parent.iterdir()) == ["pairs"]
+    assert read_found(out) == brute_force_pairs(ids, vectors, 12)
+
+
+@pytest.mark.parametrize("case, message", [
+    ("non-empty out", "not an empty directory"),
+    ("out is a file", "not an empty directory"),
+    ("out inside data", "inside the dataset"),
+    ("no such data", "no such file or directory"),
+    pytest.param("not parquet", "not a Parquet dataset", marks=pytest.mark.skipif(
+        bool(os.environ.get("MIVO_SANITIZER")),
+        reason="pyarrow's C++ exception meets the preloaded sanitizer runtime before libstdc++ is loaded")),
+    ("missing column", "no column 'embedding'; its columns are doc, vec"),
+])
+def test_refuses_before_writing_anything(tmp_path, case, message):
+    data = tmp_path / "data"
+    data.mkdir()
+    pq.write_table(pa.table({"doc": [1, 2], "vec": [[0.5] * 64, [0.25] * 64]}), data / "part.parquet")
+    (tmp_path / "full").mkdir()
+    (tmp_path / "full" / "keep.txt").write_text("mine")
+    (tmp_path / "file").write_text("mine")
+    (tmp_path / "notes.txt").write_text("mine")
+    args = {
+        "non-empty out": ["--out", "full"],
+        "out is a file": ["--out", "file"],
+        "out inside data": ["--data", "data", "--column", "vec", "--id-column", "doc", "--out", "data/pairs"],
+        "no such data": ["--data", "absent"],
+        "not parquet": ["--data", "notes.txt"],
+        "missing column": ["--data", "data", "--id-column", "doc"],
+    }[case]
+    listing = sorted((p, p.stat().st_mtime_ns) for p in tmp_path.rglob("*"))
+    run = run_example(*args, cwd=tmp_path, timeout=60)
+    assert run.returncode == 2 and message in run.stderr, run.stdout + run.stderr
+    assert sorted((p, p.stat().st_mtime_ns) for p in tmp_path.rglob("*")) == listing
