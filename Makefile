@@ -8,7 +8,8 @@
 # make cross-aarch64 - compile the library for 64-bit Arm (build/aarch64)
 # make test-libcxx   - pytest on a Clang + libc++ build of the module (build/libcxx)
 # make sanitize      - C++ tests and pytest on an ASan + UBSan build (build/sanitize)
-# make fuzz SECONDS=n - build the libFuzzer targets (build/fuzz), run each n seconds
+# make fuzz SECONDS=n - build the libFuzzer targets (build/fuzz), run each n seconds, and
+#              the binding harness n seconds on the sanitizer build (build/sanitize)
 # make lint   - ruff on the Python, clang-format's check on the C++, mypy on the examples and benchmarks
 # make format - apply clang-format and ruff's fixes
 
@@ -74,7 +75,7 @@ test-libcxx: setup
 	@$(CMAKE) --build $(LIBCXX_BUILD) -j2
 	@PYTHONPATH=$(LIBCXX_BUILD) $(PY) -m pytest -q -p no:cacheprovider
 
-.PHONY: test-clang test-libcxx cross-aarch64 sanitize fuzz
+.PHONY: test-clang test-libcxx cross-aarch64 sanitize sanitize-build fuzz
 cross-aarch64: setup
 	@scripts/cross_aarch64.sh
 
@@ -85,7 +86,7 @@ cross-aarch64: setup
 SAN_BUILD := build/sanitize
 SAN_FLAGS := -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined
 SAN_UBSAN := UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-sanitize: setup
+sanitize-build: setup
 	@$(CMAKE) -S . -B $(SAN_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(NINJA) \
 		-DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ -DMIVO_BUILD_TESTS=ON \
 		-DCMAKE_BUILD_TYPE=Sanitize -DCMAKE_C_FLAGS_SANITIZE="-O1 -g1" -DCMAKE_CXX_FLAGS_SANITIZE="-O1 -g1" \
@@ -93,6 +94,8 @@ sanitize: setup
 		-DCMAKE_EXE_LINKER_FLAGS="$(SAN_FLAGS)" -DCMAKE_MODULE_LINKER_FLAGS="$(SAN_FLAGS)" \
 		-DPython_EXECUTABLE=$(abspath $(PY)) --log-level=WARNING >/dev/null
 	@$(CMAKE) --build $(SAN_BUILD) -j2
+
+sanitize: sanitize-build
 	@ASAN_OPTIONS=halt_on_error=1 $(SAN_UBSAN) $(CTEST) --test-dir $(SAN_BUILD) --output-on-failure -j2 --timeout 600
 	@ASAN_OPTIONS=halt_on_error=1:detect_leaks=0 $(SAN_UBSAN) MIVO_SANITIZER=address,undefined PYTHONPATH=$(SAN_BUILD) \
 		LD_PRELOAD=$$(gcc -print-file-name=libasan.so) sh -c '$(PY) -c "import mivo, pathlib; \
@@ -125,7 +128,8 @@ check: test
 	@$(MAKE) --no-print-directory sanitize
 	@$(MAKE) --no-print-directory fuzz SECONDS=20
 
-# Fuzz targets (tests/fuzz) with Clang's libFuzzer, SECONDS seconds each.
+# Fuzz targets (tests/fuzz) with Clang's libFuzzer, SECONDS seconds each,
+# then the binding harness as long on the sanitizer build of the modules.
 SECONDS ?= 20
-fuzz: build
+fuzz: build sanitize-build
 	@scripts/fuzz.sh $(SECONDS)

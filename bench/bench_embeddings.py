@@ -100,6 +100,9 @@ def cases(d: int, rng: np.random.Generator):
          "b32hexdecode to float32", raw_b32_decode, None),
         ("embedding_to_bands(list, 4)", lambda: mivo.embedding_to_bands(as_list, 4),
          "split(packbits(H @ asarray(list) > 0), 4)", bands_baseline, at_768),
+        # The same values as a float32 array, against mivo's own list call.
+        ("embedding_to_bands(array, 4)", lambda: mivo.embedding_to_bands(v, 4), "mivo.embedding_to_bands(list, 4)",
+         lambda: mivo.embedding_to_bands(as_list, 4), 1.2 if d == 768 else None),
     ]
 
 
