@@ -1,29 +1,25 @@
-"""Random calls of every function of mivo and mivo_collections, with valid,
+"""Random calls of every function of mivo and mivo_collections with valid,
 wrong and hostile arguments: objects whose __float__, __index__, __len__ or
 __iter__ first change the call's other arguments (empty or refill a list,
 resize an array in place, collect garbage, raise), and a second thread that
-changes lists and arrays while a call runs (inside a conversion that runs
-Python code for mivo, without the interpreter lock for mivo_collections).
+changes lists and arrays while a call runs (while a conversion runs Python
+code in mivo; without the interpreter lock in mivo_collections).
 
-Meant for the AddressSanitizer build (scripts/fuzz.sh runs it there), where a
-read of freed memory stops the run with a report. Beyond that every call must
-return or raise a conversion error (TypeError, ValueError, OverflowError,
-UnicodeEncodeError, or the hostile objects' own), and a call that nothing
-disturbed must leave its arguments as they were (their contents and their
-reference counts) and give the same answer again (with workers=1 for the
-companion module).
+Run on the AddressSanitizer build (scripts/fuzz.sh does), where a read of
+freed memory stops the run. Beyond that a call must return or raise a
+conversion error, and a call nothing disturbed must leave its arguments as
+they were (contents and reference counts) and answer the same again (with
+workers=1 for the companion module).
 
-A seeded driver, not a coverage-guided one: the faults it hunts lie in how
-arguments are combined, which the generators below build on purpose, and it
-runs under the same sanitizer build as the tests. Every call is made from its
-own seed, so "--replay SEED:INDEX" repeats a reported one.
+A seeded driver rather than a coverage-guided one: the faults it hunts lie in
+how arguments combine, which the generators build on purpose, and it runs on
+the same sanitizer build as the tests. Each call has its own seed:
+"--replay SEED:INDEX" repeats a reported one.
 
-Usage: fuzz_bindings.py [--seconds S] [--seed N] [--replay SEED:INDEX] [--only NAME]
-
-Adding a function is one entry in FUNCTIONS: its name and its parameters,
-each "name:kind" ("?" after an optional one, "*" before a keyword-only one),
-a kind being a generator in KINDS. A method is an entry "Class.method" whose
-first parameter is named "self", of a kind that builds the instance.
+Adding a function is one entry in FUNCTIONS: its parameters as "name:kind"
+("?" after an optional one, "*" before a keyword-only one), each kind a
+generator in KINDS. A method is an entry "module.Class.method" whose first
+parameter is "self" (always passed by position), of a kind that builds one.
 """
 from __future__ import annotations
 
@@ -46,8 +42,6 @@ import numpy as np
 import mivo
 
 MODULES = {"mivo": mivo, "mivo_collections": mivo_collections}
-
-# ------------------------------------------------------------ the table
 
 FUNCTIONS = {
     "mivo.levenshtein": "a:text b:text",
@@ -79,46 +73,38 @@ FUNCTIONS = {
     "mivo_collections.encode_batch": "X:matrix profile:profile? *output:output? *workers:workers?",
     "mivo_collections.bands_batch": "X:matrix num_bands:band_count? *workers:workers?",
 }
-
-# Classes without a constructor (the enumerations): nothing to call.
-NOT_CALLED = {"mivo.Profile", "mivo.VectorPrecision", "mivo.DimensionMode"}
-
-# The conversion errors a call may raise; anything else is a finding.
-ALLOWED = (TypeError, ValueError, OverflowError, UnicodeEncodeError)
+NOT_CALLED = {"mivo.Profile", "mivo.VectorPrecision", "mivo.DimensionMode"}  # no constructor
+ALLOWED = (TypeError, ValueError, OverflowError, UnicodeEncodeError)  # anything else is a finding
 
 
 class HostileError(Exception):
     """Raised by a hostile object on purpose."""
 
 
-# ------------------------------------------------------------ a call
+class Finding(Exception):
+    pass
 
 
 class Call:
-    """One call being built and made: its generator, its arguments, and
-    whether anything disturbed it."""
+    """A call being built and made: its generator, every argument value (for
+    the hostile objects to reach) and whether anything disturbed it."""
 
     def __init__(self, rng: random.Random):
-        self.rng = rng
-        self.values: list = []  # every argument value, for the hostile objects to reach
-        self.disturbed = False
+        self.rng, self.values, self.disturbed = rng, [], False
 
     def pick(self, *choices, weights=None):
         return self.rng.choices(choices, weights=weights)[0]
 
     def strike(self):
-        """A hostile object's move: change another argument, collect, or raise."""
+        """A hostile object's move: change other arguments, collect, take the
+        freed memory back with other contents, and perhaps raise."""
         self.disturbed = True
         rng = self.rng
         targets = [v for v in self.values if isinstance(v, (list, np.ndarray))]
         for target in rng.sample(targets, k=min(len(targets), rng.randint(1, 2))):
-            try:
-                mutate(rng, target, in_place_only=False)
-            except (ValueError, TypeError, OverflowError):
-                pass  # an array that does not own its data cannot be resized
+            mutate(rng, target, in_place_only=False)
         if rng.random() < 0.3:
-            gc.collect(0)  # finalisers of the youngest objects: Python code at any allocation
-        # Take the freed memory back with other contents.
+            gc.collect(0)  # finalisers, as any allocation may run them
         _ = [rng.choice("ZY\u00e9\u4e2d") * rng.choice((8, 600, 1500)) for _ in range(rng.randint(0, 40))]
         if rng.random() < 0.1:
             raise HostileError("hostile")
@@ -132,32 +118,32 @@ def fresh_text(rng: random.Random, text: str) -> str:
 
 
 def mutate(rng: random.Random, target, in_place_only: bool):
-    """Changes a list or an array. Without in_place_only an array may also be
-    resized in place, its old memory freed (what Python code run by a
-    conversion may do; while a call works without the lock, NumPy itself
-    does not allow it)."""
-    if isinstance(target, list):
-        move = rng.randrange(5)
-        if move == 0:
-            target.clear()
-        elif move == 1:
-            target[:] = [fresh_text(rng, t) if isinstance(t, str) else t for t in target]
-        elif move == 2 and target:
-            target[rng.randrange(len(target))] = rng.choice([fresh_text(rng, "abc"), 7, None])
-        elif move == 3:
-            target.reverse()
-        else:
-            target.extend(["x" * 700, 3.5])
-        return
-    if not in_place_only and rng.random() < 0.5:
-        shape = tuple(rng.choice((0, 1, 3, 64, 300)) for _ in range(max(target.ndim, 1)))
-        target.resize(shape, refcheck=False)
-    if target.flags.writeable and target.size:
+    """Changes a list or an array. Without in_place_only an array may be
+    resized in place, its memory freed: what Python code run by a conversion
+    may do (while a call works without the lock NumPy itself forbids it)."""
+    try:
+        if isinstance(target, list):
+            move = rng.randrange(5)
+            if move == 0:
+                target.clear()
+            elif move == 1:
+                target[:] = [fresh_text(rng, t) if isinstance(t, str) else t for t in target]
+            elif move == 2:
+                target[rng.randrange(len(target))] = rng.choice([fresh_text(rng, "abc"), 7, None])
+            elif move == 3:
+                target.reverse()
+            else:
+                target.extend(["x" * 700, 3.5])
+            return
+        if not in_place_only and rng.random() < 0.5:
+            target.resize(tuple(rng.choice((0, 1, 3, 64, 300)) for _ in range(max(target.ndim, 1))), refcheck=False)
         target[...] = rng.choice((np.nan, 0.0, 1.5, -np.inf, 1e39))
+    except (ValueError, TypeError, OverflowError, IndexError):
+        pass  # read-only, not owning its data, emptied meanwhile
 
 
 class HostileNumber:
-    """A number whose conversion first strikes."""
+    """A number whose conversion strikes first."""
 
     def __init__(self, call: Call, value):
         self.call, self.value = call, value
@@ -169,10 +155,6 @@ class HostileNumber:
     def __index__(self):
         self.call.strike()
         return operator.index(self.value)
-
-    def __repr__(self):
-        return f"HostileNumber({self.value!r})"
-
 
 
 class HostileSequence:
@@ -197,84 +179,41 @@ class HostileSequence:
                 self.call.strike()
             yield item
 
-    def __repr__(self):
-        return f"HostileSequence({len(self.items)} items)"
-
-
 
 # ------------------------------------------------------------ generators
 
+WORDS = ["", "a", "kitten", "sitting", "h\u00e9llo", "he\u0301llo", "\u65e5\u672c\u8a9e", "\U0001f600 x",
+         "  trim  ", "A\u0130\u00df", "\u0000nul", "martha", "marhta"]
+IDENTIFIERS: list[str] = []
+MINI128: list[str] = []
+
+
+class Text(str):
+    """A str subclass, viewed like any str."""
+
+
 def wrong(call: Call):
-    """A value of a type no parameter takes (or takes only in part)."""
     return call.pick(None, 1.5, "x", b"bytes", [], {}, object(), {1}, -1, 2**70, math.nan, True, 3 + 4j,
                      np.float32(1.0), np.zeros(3, np.float32), Fraction(1, 3), (x for x in "ab"))
 
 
-WORDS = ["", "a", "kitten", "sitting", "h\u00e9llo", "he\u0301llo", "\u65e5\u672c\u8a9e", "\U0001f600 x",
-         "  trim  ", "A\u0130\u00df", "\u0000nul", "martha", "marhta"]
-
-
-class Text(str):
-    """A str subclass: viewed like any str."""
-
-
 def text(call: Call):
-    rng = call.rng
-    kind = rng.randrange(6)
-    if kind == 0:
-        return rng.choice(WORDS)
-    if kind == 1:
-        return "".join(rng.choice("abcde\u00e9\u4e2d\U0001f600 ") for _ in range(rng.randint(0, 80)))
-    if kind == 2:
-        return (rng.choice(WORDS) + "-") * rng.randint(50, 400)  # in the allocator's large blocks
-    if kind == 3:
-        return Text(rng.choice(WORDS) * 3)
-    if kind == 4 and rng.random() < 0.2:
-        return "a\ud800b"  # cannot be encoded to UTF-8
-    return fresh_text(rng, rng.choice(WORDS) * 4)
+    rng, word = call.rng, call.rng.choice(WORDS)
+    return call.pick(word, "".join(rng.choice("abcde\u00e9\u4e2d\U0001f600 ") for _ in range(rng.randint(0, 80))),
+                     (word + "-") * rng.randint(50, 400),  # in the allocator's large blocks
+                     Text(word * 3), "a\ud800b", fresh_text(rng, word * 4), weights=(3, 3, 3, 2, 1, 3))
 
 
 def texts(call: Call):
-    rng = call.rng
-    items = [text(call) for _ in range(rng.choice((0, 1, 3, 12, 40)))]
-    form = rng.randrange(10)
-    if form == 0:
-        return tuple(items)
-    if form == 1:
-        return HostileSequence(call, items)
-    if form == 2 and items:
-        items[rng.randrange(len(items))] = rng.choice([1, None, b"x"])
-    return items
-
-
-def real(call: Call):
-    return call.pick(0.0, 0.5, 1.0, -0.0, 1e-300, math.inf, -math.inf, math.nan, 1, True, Fraction(1, 2),
-                     Decimal("0.25"), np.float64(0.75), np.float32(0.3), 2**1100)
+    items = [text(call) for _ in range(call.pick(0, 1, 3, 12, 40))]
+    if items and call.rng.random() < 0.1:
+        items[call.rng.randrange(len(items))] = call.pick(1, None, b"x")
+    return call.pick(items, tuple(items), HostileSequence(call, items), weights=(8, 1, 1))
 
 
 def unsigned(bits):
-    def gen(call: Call):
-        top = 2**bits - 1
-        return call.pick(0, 1, 7, top, top + 1, -1, call.rng.randrange(top + 1), np.uint8(3), False)
-    return gen
-
-
-def u64s(call: Call):
-    items = [unsigned(64)(call) for _ in range(call.rng.choice((0, 1, 5, 50)))]
-    return HostileSequence(call, items) if call.rng.random() < 0.1 else items
-
-
-def flag(call: Call):
-    return call.pick(True, False, np.bool_(True), 1, None)
-
-
-def opts(call: Call):
-    return call.pick(mivo.SimilarityOpts(), mivo.SimilarityOpts(False, True, 0.2), mivo.SimilarityOpts(True, True))
-
-
-def profile(call: Call):
-    return call.pick(mivo.Profile.Mini128, mivo.Profile.Morton10x10, mivo.Profile.Hilbert10x10,
-                     mivo.VectorPrecision.Half16, 0, weights=(6, 2, 2, 1, 1))
+    top = 2**bits - 1
+    return lambda call: call.pick(0, 1, 7, top, top + 1, -1, call.rng.randrange(top + 1), np.uint8(3), False)
 
 
 def values(call: Call, n: int, dtype) -> np.ndarray:
@@ -285,42 +224,23 @@ def values(call: Call, n: int, dtype) -> np.ndarray:
 
 
 def vector(call: Call):
-    rng = call.rng
     n = call.pick(64, 65, 100, 300, 768, 2048, 0, 1, 63, 2049, weights=(4, 1, 2, 3, 2, 1, 1, 1, 1, 1))
     v = values(call, n, np.float32)
-    form = rng.randrange(12)
+    form = call.rng.randrange(12)
     if form == 0:
         return values(call, 2 * n, np.float32)[::2]  # not contiguous
     if form == 1:
-        return v.astype(np.float64)
-    if form == 2:
-        return v.reshape(1, -1)
-    if form == 3:
         raw = np.frombuffer(bytearray(v.nbytes + 1), np.float32, n, offset=1)  # misaligned
+        raw[:] = v
         return raw
-    if form == 4:
-        return v.astype(">f4")
-    if form == 5:
-        return v.tolist()
-    return v
+    return [v.astype(np.float64), v.reshape(1, -1), v.astype(">f4"), v.tolist()][form - 2] if form < 6 else v
 
 
 def floats(call: Call):
-    rng = call.rng
     n = call.pick(0, 5, 64, 300, 768)
     v = values(call, 3 * n, call.pick(np.float32, np.float64, np.float16, np.int32))
-    form = rng.randrange(8)
-    if form == 0:
-        return v[n:2 * n].tolist()
-    if form == 1:
-        return tuple(v[:n].tolist())
-    if form == 2:
-        return v[::-3]
-    if form == 3:
-        return HostileSequence(call, v[:n].tolist())
-    if form == 4:
-        return v.reshape(3, -1) if n else v
-    return v[:n].copy()
+    return call.pick(v[n:2 * n].tolist(), tuple(v[:n].tolist()), v[::-3], HostileSequence(call, v[:n].tolist()),
+                     v.reshape(3, -1) if n else v, v[:n].copy(), weights=(2, 1, 1, 1, 1, 3))
 
 
 def identifier(call: Call, pool=None):
@@ -331,34 +251,28 @@ def identifier(call: Call, pool=None):
 
 
 def matrix(call: Call):
-    rng = call.rng
     rows, cols = call.pick(0, 1, 2, 7, 33), call.pick(0, 1, 5, 64, 300)
     x = values(call, rows * cols * 2, call.pick(np.float32, np.float64, np.int32, weights=(5, 4, 1)))
     x = x.reshape(rows * 2, cols)
-    form = rng.randrange(8)
-    if form == 0:
-        return x[::2]
-    if form == 1:
-        return np.asfortranarray(x[:rows])
-    if form == 2:
-        return x[:rows, ::-1]
-    if form == 3:
-        return x[:rows].astype(x.dtype.newbyteorder())
-    if form == 4:
-        return x.ravel()
+    form = call.rng.randrange(8)
+    if form < 5:
+        return [x[::2], np.asfortranarray(x[:rows]), x[:rows, ::-1], x[:rows].astype(x.dtype.newbyteorder()),
+                x.ravel()][form]
     return x[:rows].copy()
 
 
 KINDS = {
     "text": text,
     "texts": texts,
-    "real": real,
+    "real": lambda call: call.pick(0.0, 0.5, 1.0, -0.0, 1e-300, math.inf, -math.inf, math.nan, 1, True,
+                                   Fraction(1, 2), Decimal("0.25"), np.float64(0.75), np.float32(0.3), 2**1100),
     "u64": unsigned(64),
     "u32": unsigned(32),
-    "u64s": u64s,
-    "flag": flag,
-    "opts": opts,
-    "profile": profile,
+    "u64s": lambda call: [unsigned(64)(call) for _ in range(call.pick(0, 1, 5, 50))],
+    "flag": lambda call: call.pick(True, False, np.bool_(True), 1, None),
+    "opts": lambda call: call.pick(mivo.SimilarityOpts(), mivo.SimilarityOpts(False, True, 0.2)),
+    "profile": lambda call: call.pick(mivo.Profile.Mini128, mivo.Profile.Morton10x10, mivo.Profile.Hilbert10x10,
+                                      mivo.VectorPrecision.Half16, 0, weights=(6, 2, 2, 1, 1)),
     "vector": vector,
     "floats": floats,
     "identifier": identifier,
@@ -366,7 +280,7 @@ KINDS = {
     "matrix": matrix,
     "seed": lambda call: call.pick(None, 0, 1, 2**64 - 1, 0x4D49564F53494D48, 2**64, -1),
     "band_count": lambda call: call.pick(4, 16, 1, 2, 8, 0, 3, 255, 256, -1),
-    # Values that give the encode functions few distinct projection matrices.
+    # Few distinct projections: each new one draws a matrix.
     "max_chars": lambda call: call.pick(0, 25, 40, 200, 1000, 10**6, 2**64 - 1, -1),
     "common_dims": lambda call: call.pick(0, 1, 16, 128, 2048, 2049, 65535, 65536, -1),
     "output": lambda call: call.pick("codes", "identifiers", "other", None, weights=(4, 4, 1, 1)),
@@ -375,9 +289,8 @@ KINDS = {
 
 
 def argument(call: Call, kind: str):
-    """A value of the kind, a value of a wrong type, or a hostile one."""
-    value = KINDS[kind](call)
-    roll = call.rng.random()
+    """A value of the kind, of a wrong type, or a hostile number."""
+    value, roll = KINDS[kind](call), call.rng.random()
     if roll < 0.05:
         value = wrong(call)
     elif roll < 0.2 and isinstance(value, (int, float, Fraction, Decimal, np.generic)):
@@ -386,25 +299,16 @@ def argument(call: Call, kind: str):
     return value
 
 
-def parameters(spec: str):
-    """(name, kind, optional, keyword_only) of each parameter of an entry."""
-    out = []
-    for word in spec.split():
-        keyword_only = word.startswith("*")
-        name, kind = word.lstrip("*").split(":")
-        out.append((name, kind.rstrip("?"), kind.endswith("?"), keyword_only))
-    return out
-
-
 def build(call: Call, spec: str):
-    """Positional and keyword arguments, sometimes with a binding mistake."""
+    """Positional and keyword arguments, now and then with a binding mistake."""
     args, kwargs, by_name = [], {}, False
-    for name, kind, optional, keyword_only in parameters(spec):
-        if optional and call.rng.random() < 0.3:
-            by_name = True  # later ones must come by name
+    for word in spec.split():
+        name, kind = word.lstrip("*").split(":")
+        if kind.endswith("?") and call.rng.random() < 0.3:
+            by_name = True  # the later ones must come by name
             continue
-        value = argument(call, kind)
-        by_name = by_name or keyword_only or call.rng.random() < 0.2
+        value = argument(call, kind.rstrip("?"))
+        by_name = name != "self" and (by_name or word.startswith("*") or call.rng.random() < 0.2)
         if by_name:
             kwargs[name] = value
         else:
@@ -419,29 +323,16 @@ def build(call: Call, spec: str):
     return args, kwargs
 
 
-def resolve(name: str):
-    module, _, attr = name.partition(".")
-    target = MODULES[module]
-    for part in attr.split("."):
-        target = getattr(target, part)
-    return target
-
-
-# ------------------------------------------------------------ the other thread
-
-
 class Mutator(threading.Thread):
-    """Changes the lists and arrays of the call under way, in place (no
-    resizing), between start() and end() of the call."""
+    """Changes the lists and arrays of the call under way in place (never
+    resizing) from start_on() to end()."""
 
     def __init__(self):
         super().__init__(daemon=True)
         self.targets: list = []
-        self.active = threading.Event()
+        self.active, self.stop = threading.Event(), threading.Event()
         self.busy = threading.Lock()  # held while this thread holds targets
-        self.stop = threading.Event()
-        self.rng = random.Random(0)
-        self.moves = 0
+        self.rng, self.moves = random.Random(0), 0
 
     def start_on(self, targets):
         self.targets = targets
@@ -454,16 +345,12 @@ class Mutator(threading.Thread):
 
     def run(self):
         while not self.stop.is_set():
-            if not self.active.wait(0.05):
-                continue
-            with self.busy:
-                for target in self.targets:
-                    try:
+            if self.active.wait(0.05):
+                with self.busy:
+                    for target in self.targets:
                         mutate(self.rng, target, in_place_only=True)
                         self.moves += 1
-                    except (ValueError, TypeError, OverflowError, IndexError):
-                        pass  # a read-only array; a list emptied meanwhile
-                target = None
+                    target = None
 
 
 # ------------------------------------------------------------ checks
@@ -471,16 +358,16 @@ class Mutator(threading.Thread):
 
 def outcome(fn, args, kwargs):
     try:
-        return ("returned", fn(*args, **kwargs))
+        return ("returned", comparable(fn(*args, **kwargs)))
     except HostileError:
-        return ("hostile", None)
+        return ("hostile",)
     except ALLOWED as e:
         return ("raised", type(e), str(e))
 
 
 def comparable(value):
-    """A copy to compare by value, holding no reference to a str or an array
-    of the value (those must stay free to be freed while a call runs)."""
+    """A copy to compare by value, holding no str or array of the value
+    (those must stay free to be freed while a call runs)."""
     if isinstance(value, str):
         return ("str", type(value).__name__, value.encode("utf-8", "surrogatepass"))
     if isinstance(value, np.ndarray):
@@ -489,51 +376,39 @@ def comparable(value):
         return [comparable(v) for v in value]
     if isinstance(value, dict):
         return {k: comparable(v) for k, v in value.items()}
-    if isinstance(value, mivo.SimilarityOpts):
-        return repr(value)
-    return value
-
-
-def counted(objects):
-    """Objects whose reference count only the call could change (no shared
-    small numbers, no one-character strings)."""
-    out = []
-    for obj in objects:
-        if isinstance(obj, (list, tuple)):
-            out += counted(obj)
-        if isinstance(obj, (list, tuple, np.ndarray, HostileNumber, HostileSequence, mivo.SimilarityOpts)) or (
-                isinstance(obj, str) and len(obj) > 1) or isinstance(obj, float):
-            out.append(obj)
-    return out
+    return repr(value) if isinstance(value, mivo.SimilarityOpts) else value
 
 
 def reference_counts(args, kwargs):
-    """The reference counts of the counted arguments, holding none of them."""
+    """Reference counts that only the call could change (no shared small
+    numbers or one-character strings), holding none of the objects."""
+    def counted(objects):
+        for obj in objects:
+            if isinstance(obj, (list, tuple)):
+                yield from counted(obj)
+            if isinstance(obj, (list, tuple, np.ndarray, HostileNumber, HostileSequence, mivo.SimilarityOpts,
+                                float)) or (isinstance(obj, str) and len(obj) > 1):
+                yield obj
     return [(type(o).__name__, sys.getrefcount(o)) for o in counted(list(args) + list(kwargs.values()))]
 
 
-class Finding(Exception):
-    pass
-
-
 def run_one(names: list[str], seed: int, index: int, mutator: Mutator) -> tuple[str, str]:
-    """Makes call `index` of the run `seed`: (function, outcome kind). Raises
-    Finding."""
-    rng = random.Random(seed << 40 | index)
-    call = Call(rng)
+    """Call `index` of the run `seed`: (function, what happened). Raises Finding."""
+    call = Call(random.Random(seed << 40 | index))
     try:
-        return checked_call(rng.choice(names), call, mutator)
+        return checked_call(call.rng.choice(names), call, mutator)
     finally:
-        call.values.clear()  # no cycle through a hostile object keeps this call's arguments alive
+        call.values.clear()  # no cycle through a hostile object keeps the arguments alive
 
 
 def checked_call(name: str, call: Call, mutator: Mutator) -> tuple[str, str]:
-    rng = call.rng
-    fn = resolve(name)
+    module, _, path = name.partition(".")
+    fn = MODULES[module]
+    for part in path.split("."):
+        fn = getattr(fn, part)
     args, kwargs = build(call, FUNCTIONS[name])
-    snapshot = comparable([args, kwargs])
-    before = reference_counts(args, kwargs)
-    threaded = rng.random() < (0.5 if name.startswith("mivo_collections.") else 0.1)
+    snapshot, before = comparable([args, kwargs]), reference_counts(args, kwargs)
+    threaded = call.rng.random() < (0.5 if module == "mivo_collections" else 0.1)
     if threaded:
         mutator.start_on([v for v in call.values if isinstance(v, (list, np.ndarray))])
     try:
@@ -543,92 +418,69 @@ def checked_call(name: str, call: Call, mutator: Mutator) -> tuple[str, str]:
     finally:
         if threaded:
             mutator.end()
-    kind = first[0]
-    if call.disturbed or threaded or kind == "hostile":
-        return name, "struck" if call.disturbed else "threaded" if threaded else kind
-    result = comparable(first[1]) if kind == "returned" else first
-    del first
+    if call.disturbed or threaded or first[0] == "hostile":
+        return name, "struck" if call.disturbed else "threaded" if threaded else first[0]
     if comparable([args, kwargs]) != snapshot:
         raise Finding(f"{name}: the call changed its arguments")
-    after = reference_counts(args, kwargs)  # the same objects: nothing changed the arguments
+    after = reference_counts(args, kwargs)  # the same objects, as nothing changed the arguments
     if after != before:
-        drift = [(b[0], b[1], a[1]) for b, a in zip(before, after) if a != b]
-        raise Finding(f"{name}: reference counts changed (type, before, after): {drift}")
-    if kind == "returned" and "workers" in kwargs:
+        raise Finding(f"{name}: reference counts changed: {[(b, a) for b, a in zip(before, after) if a != b]}")
+    if first[0] == "returned" and "workers" in kwargs:
         kwargs["workers"] = 1  # the same answer for every count
     again = outcome(fn, args, kwargs)
-    again = comparable(again[1]) if again[0] == "returned" else again
-    if again != result:
-        raise Finding(f"{name}: a second call gave another answer:\n  {result!r:.300}\n  {again!r:.300}")
-    return name, kind
+    if again != first:
+        raise Finding(f"{name}: a second call gave another answer:\n  {first!r:.300}\n  {again!r:.300}")
+    return name, first[0]
 
 
 # ------------------------------------------------------------ the driver
-
-IDENTIFIERS: list[str] = []
-MINI128: list[str] = []
-
-
-def make_identifiers():
-    rng = np.random.default_rng(1)
-    for d in (64, 300):
-        v = rng.standard_normal(d).astype(np.float32)
-        IDENTIFIERS.extend(mivo.encode(v, p) for p in (mivo.Profile.Mini128, mivo.Profile.Morton10x10,
-                                                         mivo.Profile.Hilbert10x10))
-        IDENTIFIERS.extend([mivo.encode_lossless(v), mivo.encode_compressed(v, 0.3), mivo.encode_max_length(v, 60),
-                            mivo.encode_cross_dimensional(v, 16)])
-    MINI128.extend(mivo.encode(v, mivo.Profile.Mini128) for v in rng.standard_normal((8, 64)).astype(np.float32))
-
-
-def uncovered():
-    """Public callables of both modules that have no entry."""
-    return [f"{m}.{attr}" for m, module in MODULES.items() for attr in module.__all__
-            if callable(getattr(module, attr)) and f"{m}.{attr}" not in FUNCTIONS | dict.fromkeys(NOT_CALLED)]
 
 
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--seconds", type=float, default=20.0)
     parser.add_argument("--seed", type=int, default=None, help="default: from the clock (printed)")
-    parser.add_argument("--replay", default=None, help="SEED:INDEX of one call to repeat, with its report")
+    parser.add_argument("--replay", default=None, help="SEED:INDEX of one call to repeat")
     parser.add_argument("--only", default="", help="call only the functions whose name holds this text")
     args = parser.parse_args()
     warnings.simplefilter("ignore")
-    missing = uncovered()
-    if missing:
-        print(f"fuzz_bindings: no entry for {', '.join(missing)}: add them to FUNCTIONS", file=sys.stderr)
+    public = {f"{m}.{a}" for m, module in MODULES.items() for a in module.__all__ if callable(getattr(module, a))}
+    if public - set(FUNCTIONS) - NOT_CALLED:
+        print(f"fuzz_bindings: no entry for {sorted(public - set(FUNCTIONS) - NOT_CALLED)}", file=sys.stderr)
         return 2
-    make_identifiers()
+    rng = np.random.default_rng(1)
+    for v in rng.standard_normal((2, 300)).astype(np.float32):
+        IDENTIFIERS.extend(mivo.encode(v, p) for p in (mivo.Profile.Mini128, mivo.Profile.Morton10x10,
+                                                         mivo.Profile.Hilbert10x10))
+        IDENTIFIERS.extend([mivo.encode_lossless(v), mivo.encode_compressed(v, 0.3), mivo.encode_max_length(v, 60),
+                            mivo.encode_cross_dimensional(v, 16)])
+    MINI128.extend(mivo.encode(v, mivo.Profile.Mini128) for v in rng.standard_normal((8, 64)).astype(np.float32))
+
     names = sorted(n for n in FUNCTIONS if args.only in n)
-    seed = args.seed if args.seed is not None else time.time_ns() % 10**9
-    calls = range(int(args.replay.split(":")[1]), int(args.replay.split(":")[1]) + 1) if args.replay else None
-    if args.replay:
-        seed = int(args.replay.split(":")[0])
+    seed, first = (int(x) for x in args.replay.split(":")) if args.replay else (args.seed or time.time_ns() % 10**9, 0)
+    counts: dict[str, dict[str, int]] = {n: {} for n in names}
     mutator = Mutator()
     mutator.start()
     sys.setswitchinterval(1e-5)
-    counts: dict[str, dict[str, int]] = {n: {} for n in names}
     deadline = time.monotonic() + args.seconds
     try:
-        for index in calls or itertools.count():
-            if not calls and time.monotonic() >= deadline:
+        for index in [first] if args.replay else itertools.count():
+            if not args.replay and time.monotonic() >= deadline:
                 break
             try:
-                name, kind = run_one(names, seed, index, mutator)
+                name, what = run_one(names, seed, index, mutator)
             except Finding as e:
-                print(f"fuzz_bindings: FINDING in call {seed}:{index}: {e}", file=sys.stderr)
-                print(f"  repeat it with: --replay {seed}:{index}", file=sys.stderr)
+                print(f"fuzz_bindings: FINDING in call {seed}:{index}: {e}\n  repeat: --replay {seed}:{index}"
+                      + (f" --only {args.only}" if args.only else ""), file=sys.stderr)
                 return 1
-            counts[name][kind] = counts[name].get(kind, 0) + 1
+            counts[name][what] = counts[name].get(what, 0) + 1
     finally:
         mutator.stop.set()
-        mutator.active.set()
         mutator.join()
     total = sum(sum(c.values()) for c in counts.values())
     print(f"fuzz_bindings: seed {seed}, {total} calls, {mutator.moves} moves of the other thread, no finding")
-    for name in names:
-        c = counts[name]
-        print(f"  {name:40} " + "  ".join(f"{k} {v}" for k, v in sorted(c.items())))
+    for name in (n for n in names if counts[n]):
+        print(f"  {name:40} " + "  ".join(f"{k} {v}" for k, v in sorted(counts[name].items())))
     return 0
 
 
