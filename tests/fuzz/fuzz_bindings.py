@@ -381,13 +381,14 @@ def comparable(value):
 
 def reference_counts(args, kwargs):
     """Reference counts that only the call could change (no shared small
-    numbers or one-character strings), holding none of the objects."""
+    numbers, one-character strings or empty tuple), holding none of the
+    objects."""
     def counted(objects):
         for obj in objects:
             if isinstance(obj, (list, tuple)):
                 yield from counted(obj)
-            if isinstance(obj, (list, tuple, np.ndarray, HostileNumber, HostileSequence, mivo.SimilarityOpts,
-                                float)) or (isinstance(obj, str) and len(obj) > 1):
+            if isinstance(obj, (list, np.ndarray, HostileNumber, HostileSequence, mivo.SimilarityOpts, float)) or (
+                    isinstance(obj, (str, tuple)) and len(obj) > 1):
                 yield obj
     return [(type(o).__name__, sys.getrefcount(o)) for o in counted(list(args) + list(kwargs.values()))]
 
