@@ -14,7 +14,8 @@
 # make cross-aarch64 - compile the library for 64-bit Arm (build/aarch64)
 # make test-libcxx   - pytest on a Clang + libc++ build of the module (build/libcxx)
 # make sanitize      - C++ tests and pytest on an ASan + UBSan build (build/sanitize)
-# make fuzz SECONDS=n - build the libFuzzer targets (build/fuzz), run each n seconds
+# make fuzz SECONDS=n - build the libFuzzer targets (build/fuzz), run each n seconds, and
+#              the binding harness n seconds on the sanitizer build (build/sanitize)
 # make lint   - ruff on the Python, clang-format's check on the C++, mypy on the examples and benchmarks
 # make format - apply clang-format and ruff's fixes
 #
@@ -83,6 +84,7 @@ test-libcxx: setup-libcxx
 	@scripts/test_build.sh --no-ctest libcxx clang clang++ \
 		-DCMAKE_CXX_FLAGS=-stdlib=libc++ -DCMAKE_MODULE_LINKER_FLAGS=-stdlib=libc++
 
+.PHONY: sanitize-build
 cross-aarch64: setup-aarch64
 	@scripts/cross_aarch64.sh
 
@@ -91,14 +93,19 @@ cross-aarch64: setup-aarch64
 # (leak detection off there: the interpreter keeps its objects to the end).
 # Tests that cannot run under it check MIVO_SANITIZER.
 SAN_FLAGS := -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined
+SAN_ARGS := --env ASAN_OPTIONS=halt_on_error=1 --env UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	--pytest-env ASAN_OPTIONS=halt_on_error=1:detect_leaks=0 --pytest-env MIVO_SANITIZER=address,undefined \
+	--pytest-env LD_PRELOAD=$$(gcc -print-file-name=libasan.so) \
+	sanitize gcc g++ -DCMAKE_BUILD_TYPE=Sanitize \
+	-DCMAKE_C_FLAGS_SANITIZE="-O1 -g1" -DCMAKE_CXX_FLAGS_SANITIZE="-O1 -g1" \
+	-DCMAKE_C_FLAGS="$(SAN_FLAGS)" -DCMAKE_CXX_FLAGS="$(SAN_FLAGS)" \
+	-DCMAKE_EXE_LINKER_FLAGS="$(SAN_FLAGS)" -DCMAKE_MODULE_LINKER_FLAGS="$(SAN_FLAGS)"
 sanitize: setup-sanitize
-	@scripts/test_build.sh --env ASAN_OPTIONS=halt_on_error=1 --env UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-		--pytest-env ASAN_OPTIONS=halt_on_error=1:detect_leaks=0 --pytest-env MIVO_SANITIZER=address,undefined \
-		--pytest-env LD_PRELOAD=$$(gcc -print-file-name=libasan.so) \
-		sanitize gcc g++ -DCMAKE_BUILD_TYPE=Sanitize \
-		-DCMAKE_C_FLAGS_SANITIZE="-O1 -g1" -DCMAKE_CXX_FLAGS_SANITIZE="-O1 -g1" \
-		-DCMAKE_C_FLAGS="$(SAN_FLAGS)" -DCMAKE_CXX_FLAGS="$(SAN_FLAGS)" \
-		-DCMAKE_EXE_LINKER_FLAGS="$(SAN_FLAGS)" -DCMAKE_MODULE_LINKER_FLAGS="$(SAN_FLAGS)"
+	@scripts/test_build.sh $(SAN_ARGS)
+
+# The sanitizer build alone (build/sanitize), for the binding harness of make fuzz.
+sanitize-build: setup-sanitize
+	@scripts/test_build.sh --build-only $(SAN_ARGS)
 
 bench: setup-bench build
 	@$(BUILD)/mivo_bench --benchmark_min_time=0.2
@@ -150,8 +157,9 @@ check:
 	@$(MAKE) --no-print-directory fuzz SECONDS=20
 	@if [ -d build/skipped ]; then echo "check: skipped steps:"; grep -H . build/skipped/* | sed 's|build/skipped/|  |'; fi
 
-# Fuzz targets (tests/fuzz) with Clang's libFuzzer, SECONDS seconds each.
+# Fuzz targets (tests/fuzz) with Clang's libFuzzer, SECONDS seconds each,
+# then the binding harness as long on the sanitizer build of the modules.
 SECONDS ?= 20
-fuzz: setup-fuzz
+fuzz: setup-fuzz sanitize-build
 	@$(PY) -c "import mivo" 2>/dev/null || $(MAKE) --no-print-directory module
 	@scripts/fuzz.sh $(SECONDS)

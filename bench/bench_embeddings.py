@@ -123,6 +123,9 @@ def cases(d: int, rng: np.random.Generator):
          "split(packbits(H @ asarray(list) > 0), 4)", bands_baseline(4), at_768),
         ("embedding_to_bands(list, 16)", lambda: mivo.embedding_to_bands(as_list, 16),
          "split(packbits(H @ asarray(list) > 0), 16)", bands_baseline(16), 0.15 if d == 768 else None),
+        # The same values as a float32 array, against mivo's own list call.
+        ("embedding_to_bands(array, 4)", lambda: mivo.embedding_to_bands(v, 4), "mivo.embedding_to_bands(list, 4)",
+         lambda: mivo.embedding_to_bands(as_list, 4), 1.2 if d == 768 else None),
     ]
 
 

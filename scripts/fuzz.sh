@@ -3,8 +3,10 @@
 # their seed corpora from valid identifiers, and runs each target for
 # SECONDS seconds (default 20). A crash, a sanitizer report, a disagreement
 # with a model or an input slower than the timeout fails the run; the input
-# is saved under build/fuzz/artifacts. Prints the executions each target
-# reached.
+# is saved under build/fuzz/artifacts. Then the binding harness
+# (tests/fuzz/fuzz_bindings.py) calls the modules' functions as long on their
+# sanitizer build (build/sanitize, made by `make sanitize-build`); a finding
+# prints the call to replay. Prints the executions each target reached.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=scripts/require_tools.sh
@@ -27,6 +29,9 @@ options_for() {
   case "$1" in
     fuzz_identifier|fuzz_base32_decode|fuzz_base32_roundtrip|fuzz_header|fuzz_payload)
       echo "-max_len=262144 -len_control=0 -timeout=2 -rss_limit_mb=4096" ;;
+    # Vectors up to 2048 values and the projection tables they draw.
+    fuzz_encode)
+      echo "-max_len=8192 -timeout=10 -rss_limit_mb=4096" ;;
     *)
       echo "-max_len=2048 -timeout=10" ;;
   esac
@@ -55,6 +60,29 @@ for exe in "$BUILD"/fuzz_*; do
     summary+=("$(printf '%-24s FAILED (see %s)' "$name" "$log")")
   fi
 done
+# The binding harness, on the modules built with the sanitizers. Python's
+# own allocator is off, so that the sanitizer sees every object freed.
+SAN_BUILD=build/sanitize
+log="$BUILD/artifacts/fuzz_bindings.log"
+if ! ls "$SAN_BUILD"/mivo.*.so >/dev/null 2>&1; then
+  echo "fuzz: no sanitizer build of the modules in $SAN_BUILD: run make sanitize-build (make fuzz does)" >&2
+  exit 1
+fi
+if ASAN_OPTIONS=halt_on_error=1:detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+    PYTHONMALLOC=malloc MIVO_SANITIZER=address,undefined PYTHONPATH="$SAN_BUILD" \
+    LD_PRELOAD="$(gcc -print-file-name=libasan.so)" \
+    "$BIN/python" tests/fuzz/fuzz_bindings.py --seconds "$SECONDS_EACH" >"$log" 2>&1; then
+  calls=$(sed -n 's/^fuzz_bindings: seed [0-9]*, \([0-9]*\) calls.*/\1/p' "$log")
+  summary+=("$(printf '%-24s %12s calls %7s/s   (%s)' fuzz_bindings "$calls" "$((calls / SECONDS_EACH))" \
+    "$(sed -n 's/^fuzz_bindings: \(seed [0-9]*\),.*/\1/p' "$log")")")
+  passed=$((passed + 1))
+else
+  status=1
+  failed=$((failed + 1))
+  tail -n 60 "$log"
+  summary+=("$(printf '%-24s FAILED (see %s)' fuzz_bindings "$log")")
+fi
+
 echo "fuzz: ${SECONDS_EACH} s per target"
 printf '  %s\n' "${summary[@]}"
 echo "fuzz: $passed passed, $failed failed"

@@ -1,6 +1,8 @@
 """Writes the fuzz targets' seed corpora: valid identifiers of every profile
-and precision (as text, as bytes, as headers and as payloads), and a few
-string pairs and candidate lists. Usage: fuzz_seeds.py OUTDIR"""
+and precision (as text, as bytes, as headers and as payloads, and in pairs
+for the Mini128 comparison), a few string pairs and candidate lists, and
+vectors with profile records for the encode driver. Usage: fuzz_seeds.py
+OUTDIR"""
 import base64
 import pathlib
 import struct
@@ -34,10 +36,43 @@ def b32(data):
     return base64.b32encode(data).decode().rstrip("=").translate(table)
 
 
+def encode_inputs():
+    """fuzz_encode's inputs: a record (kind, five field bytes, seed byte), the
+    value count and how the values are read, then the values."""
+    rng = np.random.default_rng(3)
+    records = [bytes([0, 0, 0, 0, 0, 0, 0]), bytes([1, 10, 10, 1, 0, 0, 0]), bytes([2, 10, 10, 1, 0, 0, 0]),
+               bytes([1, 10, 10, 0, 0, 7, 0]), bytes([2, 33, 4, 1, 0, 0, 0])]
+    # FullVector: Full32, Half16, Quant8 and 4 bits; kept, reduced to 32 and in a common space of 16.
+    records += [bytes([3, precision, mode, 0, 32 if mode == 1 else 16, 0, 1])
+                for precision in (0, 1, 2, 7) for mode in (0, 1, 2)]
+    out = []
+    for i, record in enumerate(records):
+        n = (64, 300, 768)[i % 3]
+        values = rng.standard_normal(n)
+        as_bytes = np.clip(values * 16, -128, 127).astype(np.int8)  # read back as byte / 16
+        raw = values.astype(np.float32).tobytes() if i % 2 else as_bytes.tobytes()
+        out.append(record + struct.pack(">H", n) + bytes([0 if i % 2 else 2]) + raw)
+    return out
+
+
+def mini128_pairs(texts):
+    """fuzz_mini128_distance's inputs: two texts (byte 0 even), or two byte
+    strings rendered as base32hex (byte 0 odd)."""
+    mini = [t for t in texts if t.startswith("04")]
+    others = [t for t in texts if not t.startswith("04")][:6]
+    pairs = list(zip(mini, mini[1:] + mini[:1])) + [(m, o) for m, o in zip(mini, others)]
+    out = [b"\x00" + a.encode() + b"\xff" + b.encode() for a, b in pairs]
+    out += [b"\x01" + mivo.decode(a).replace(b"\xff", b"\xfe") + b"\xff" + mivo.decode(b).replace(b"\xff", b"\xfe")
+            for a, b in pairs[:4]]
+    return out
+
+
 def main(outdir):
     root = pathlib.Path(outdir)
     seeds = {name: [] for name in ("fuzz_identifier", "fuzz_base32_decode", "fuzz_base32_roundtrip", "fuzz_header",
                                    "fuzz_payload", "fuzz_string_metrics", "fuzz_best_match", "fuzz_simhash_signs")}
+    seeds["fuzz_encode"] = encode_inputs()
+    seeds["fuzz_mini128_distance"] = mini128_pairs(identifiers())
     for text in identifiers():
         raw = mivo.decode(text)
         seeds["fuzz_identifier"].append(text.encode())

@@ -6,6 +6,7 @@
 #
 #   scripts/test_build.sh [options] NAME CC CXX [CMAKE_ARG...]
 #     --no-ctest         pytest only (no C++ tests in this build)
+#     --build-only       configure and build, run nothing
 #     --blake3 PROVIDER  fail unless CMake took BLAKE3 this way (fetch, distribution, ...)
 #     --env VAR=VALUE    for ctest and pytest (repeatable)
 #     --pytest-env VAR=VALUE  for pytest only (repeatable)
@@ -14,10 +15,11 @@ cd "$(dirname "$0")/.."
 # shellcheck source=scripts/require_tools.sh
 . scripts/require_tools.sh
 
-ctest=1 blake3="" env_all=() env_py=()
+ctest=1 run=1 blake3="" env_all=() env_py=()
 while [[ $# -gt 0 && $1 == --* ]]; do
   case "$1" in
     --no-ctest) ctest=0; shift ;;
+    --build-only) run=0; shift ;;
     --blake3) blake3=$2; shift 2 ;;
     --env) env_all+=("$2"); shift 2 ;;
     --pytest-env) env_py+=("$2"); shift 2 ;;
@@ -45,6 +47,7 @@ if [ -n "$blake3" ]; then
     "$BUILD/CMakeCache.txt" | head -n 1))"
 fi
 "$BIN/cmake" --build "$BUILD" -j2
+[ $run -eq 1 ] || exit 0
 if [ $ctest -eq 1 ]; then
   env ${env_all[@]+"${env_all[@]}"} "$BIN/ctest" --test-dir "$BUILD" --output-on-failure -j2 --timeout 600
 fi

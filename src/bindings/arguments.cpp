@@ -284,14 +284,20 @@ bool to_str_list(PyObject* obj, std::vector<std::string>& out) {
 bool to_str_views(PyObject* obj, StrViews& out) {
     out.views.clear();
     out.owned.clear();
+    out.pins.clear();
     if (PyList_CheckExact(obj) || PyTuple_CheckExact(obj)) {
-        Py_INCREF(obj);
-        out.held = Ref(obj);
-        const Py_ssize_t n = PySequence_Fast_GET_SIZE(obj);
+        // Nothing below runs Python code before the last item is held (an
+        // item's type error ends the conversion), so the items read are the
+        // list's items of one moment.
+        const auto n = static_cast<std::size_t>(PySequence_Fast_GET_SIZE(obj));
         PyObject** items = PySequence_Fast_ITEMS(obj);
-        out.views.resize(static_cast<std::size_t>(n));
-        for (Py_ssize_t i = 0; i < n; ++i)
-            if (!to_str(items[i], out.views[static_cast<std::size_t>(i)])) return false;
+        out.views.resize(n);
+        out.pins.reserve(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            Py_INCREF(items[i]);
+            out.pins.emplace_back(items[i]);
+            if (!to_str(items[i], out.views[i])) return false;
+        }
         return true;
     }
     if (!to_str_list(obj, out.owned)) return false;
@@ -302,6 +308,11 @@ bool to_str_views(PyObject* obj, StrViews& out) {
 bool to_u64_list(PyObject* obj, std::vector<std::uint64_t>& out) { return to_list(obj, out, to_u64); }
 
 bool to_f32_list(PyObject* obj, std::vector<float>& out) {
+    switch (read_float_array(obj, out)) {
+        case ArrayRead::Copied: return true;
+        case ArrayRead::Failed: return false;
+        case ArrayRead::NotFloatArray: break;
+    }
     return to_list(obj, out, [](PyObject* item, float& f) {
         double d = 0.0;
         if (!to_f64(item, d)) return false;

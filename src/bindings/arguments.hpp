@@ -16,6 +16,31 @@
 // conversion returns false with the Python exception set and mapped (a plain
 // TypeError gets the "argument 'p': " prefix); the implementation returns
 // nullptr at once.
+//
+// Ownership: the one rule every function of mivo and mivo_collections follows.
+//
+//   A view into memory that a Python object owns (a str's UTF-8 or code
+//   points, an array's data) is used only while the call holds a strong
+//   reference to that object and no Python code can have changed the memory
+//   since the view was taken. Whatever else a conversion gives is a copy.
+//
+// Any conversion may run Python code: __float__, __index__, __len__,
+// __iter__, a finaliser started by the garbage collector, and with it any
+// other thread that takes the interpreter lock meanwhile. So:
+//   - a str never changes, and a strong reference pins it: arguments are held
+//     by the caller for the whole call; the items of a list or tuple are
+//     viewed where they are only with a reference to each (StrViews::pins),
+//     since Python code can empty the list but not free an item held;
+//   - the items of any other sequence, and numbers, are copied as they are
+//     converted (to_str_list, to_u64_list, to_f32_list);
+//   - an array's memory can be resized or freed while the array lives
+//     (ndarray.resize with refcheck=False), so no reference pins it: an array
+//     argument is checked where its parameter comes, and its data are viewed
+//     only after the last conversion of the call (FloatView, vector_data;
+//     MatrixArg is converted again last), or copied at once (to_f32_list).
+// Conversion order and messages follow the parameters whatever the rule
+// needs. The companion module releases the interpreter lock only around work
+// on memory pinned or owned this way.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -120,17 +145,27 @@ bool to_f64(PyObject* obj, double& out);
 bool to_str_list(PyObject* obj, std::vector<std::string>& out);
 
 // A list-of-strings argument viewed as UTF-8 without copying where it can be:
-// the strings of a list or tuple are viewed where they are (the sequence is
-// held until the call ends, and no Python code runs meanwhile); the items of
-// any other sequence are copied into `owned`.
+// the strings of a list or tuple are viewed where they are, each held by a
+// reference in `pins` until the call ends (Python code run by a later
+// conversion may empty or refill the list); the items of any other sequence
+// are copied into `owned`.
 struct StrViews {
     std::vector<std::string_view> views;
     std::vector<std::string> owned;
-    Ref held;
+    std::vector<Ref> pins;
 };
 bool to_str_views(PyObject* obj, StrViews& out);
 bool to_u64_list(PyObject* obj, std::vector<std::uint64_t>& out);
+// The sequence-of-floats conversion. A one-dimensional numpy.ndarray (the
+// class itself: a subclass may read its items differently) of native float32
+// or float64 values is copied through the buffer protocol, any strides; every
+// other sequence, arrays of other dtypes included, is read item by item.
+// Either way each value is taken as f64 and narrowed to f32.
 bool to_f32_list(PyObject* obj, std::vector<float>& out);
+// The buffer part of to_f32_list: Copied, NotFloatArray (nothing done, no
+// exception), or Failed with the exception set.
+enum class ArrayRead { Copied, NotFloatArray, Failed };
+ArrayRead read_float_array(PyObject* obj, std::vector<float>& out);
 
 // A read-only view of a one-dimensional float32 NumPy array. The conversion
 // checks the array; its data are viewed (in place, or copied into `owned` when

@@ -399,7 +399,17 @@ PyMethodDef k_embedding_to_bands = method<kEmbeddingToBands, embedding_to_bands_
     "Computes the 128-bit SimHash of the embedding (as given, without\n"
     "normalisation) and cuts it into equal bands. Embeddings that share at\n"
     "least one band are candidate neighbours; store each band in an indexed\n"
-    "column and look them up with equality queries.\n\n"
+    "column and look them up with equality queries. A one-dimensional NumPy\n"
+    "float32 or float64 array is read directly (any strides), with the same\n"
+    "bands as its tolist().\n\n"
+    "Choosing num_bands: each bit of two embeddings agrees with probability\n"
+    "1 - angle / pi, and they meet when one whole band agrees. With 16 bands\n"
+    "of 8 bits, pairs at cosine 0.9 meet with probability 0.996 and pairs at\n"
+    "cosine 0.8 with 0.94, while 6% of unrelated pairs meet as well: rank\n"
+    "the candidates afterwards (by the cosine, or by mivo_hamming_distance of\n"
+    "their Mini128 identifiers). With the default 4 bands of 32 bits, pairs\n"
+    "at cosine 0.9 meet only 3% of the time and unrelated pairs practically\n"
+    "never: 4 bands find near-duplicates, 16 bands find neighbours.\n\n"
     "Args:\n"
     "    embedding (list[float]): Embedding vector as list of floats\n"
     "    num_bands (int): Number of bands (1, 2, 4, 8, or 16). Default: 4\n"
@@ -430,7 +440,7 @@ PyMethodDef k_embedding_to_bands = method<kEmbeddingToBands, embedding_to_bands_
     "    WHERE band0 = ? OR band1 = ? OR band2 = ? OR band3 = ?\n\n"
     "    A band matches only in its own position (band0 with band0): keep one\n"
     "    column per position, or prefix each band with its position when all\n"
-    "    bands share one column. 16 bands find most near neighbours; 4 bands\n"
-    "    only the very closest.");
+    "    bands share one column (with 16 bands, one column and a prefix keep\n"
+    "    the table narrow).");
 
 }  // namespace mivo::py

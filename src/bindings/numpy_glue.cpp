@@ -7,6 +7,7 @@
 #include <numpy/arrayobject.h>
 
 #include <cstring>
+#include <type_traits>
 
 namespace mivo::py {
 
@@ -60,6 +61,59 @@ bool check_contiguous(FloatView& view) {
         view.values = std::span<const float>(reinterpret_cast<const float*>(data), n);
     }
     return true;
+}
+
+namespace {
+
+// Copies n values of type T, `stride` bytes apart (any stride, any
+// alignment), narrowed to f32 as a cast of each value.
+template <class T>
+void copy_strided(const char* base, Py_ssize_t stride, std::size_t n, float* out) {
+    if constexpr (std::is_same_v<T, float>) {
+        if (stride == static_cast<Py_ssize_t>(sizeof(float))) {
+            if (n) std::memcpy(out, base, n * sizeof(float));
+            return;
+        }
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        T v;
+        std::memcpy(&v, base + static_cast<Py_ssize_t>(i) * stride, sizeof v);
+        out[i] = static_cast<float>(v);
+    }
+}
+
+// Releases a buffer view on scope exit.
+struct BufferView {
+    Py_buffer view{};
+    bool held = false;
+    ~BufferView() {
+        if (held) PyBuffer_Release(&view);
+    }
+};
+
+}  // namespace
+
+ArrayRead read_float_array(PyObject* obj, std::vector<float>& out) {
+    // The name test keeps NumPy unloaded for every other argument: an object
+    // of this type exists only once NumPy has been imported.
+    if (std::strcmp(Py_TYPE(obj)->tp_name, "numpy.ndarray") != 0) return ArrayRead::NotFloatArray;
+    if (!ensure_numpy()) return ArrayRead::Failed;
+    if (!PyArray_CheckExact(obj)) return ArrayRead::NotFloatArray;
+    auto* arr = reinterpret_cast<PyArrayObject*>(obj);
+    const int type = PyArray_TYPE(arr);
+    if (PyArray_NDIM(arr) != 1 || (type != NPY_FLOAT32 && type != NPY_FLOAT64) || !PyArray_ISNOTSWAPPED(arr))
+        return ArrayRead::NotFloatArray;
+    BufferView b;
+    if (PyObject_GetBuffer(obj, &b.view, PyBUF_RECORDS_RO) < 0) return ArrayRead::Failed;
+    b.held = true;
+    const auto n = static_cast<std::size_t>(b.view.shape[0]);
+    const auto* base = static_cast<const char*>(b.view.buf);
+    out.resize(n);
+    if (type == NPY_FLOAT32)
+        copy_strided<float>(base, b.view.strides[0], n, out.data());
+    else
+        copy_strided<double>(base, b.view.strides[0], n, out.data());
+    return ArrayRead::Copied;
 }
 
 PyObject* py_f32_array(std::span<const float> values) {

@@ -24,7 +24,7 @@ struct MatrixRef {
         const std::byte* p = data + static_cast<std::ptrdiff_t>(i) * row_stride;
         if (type == ValueType::F32) {
             if (col_stride == static_cast<std::ptrdiff_t>(sizeof(float))) {
-                std::memcpy(out, p, cols * sizeof(float));
+                if (cols) std::memcpy(out, p, cols * sizeof(float));  // out is null for an empty row
                 return;
             }
             for (std::size_t j = 0; j < cols; ++j, p += col_stride) std::memcpy(&out[j], p, sizeof(float));

@@ -1,26 +1,34 @@
-"""Hostile arguments: Python code run by a conversion, lying sequences, and
-many failing and succeeding calls (memory stays flat, nothing crashes)."""
+"""Hostile arguments: Python code run by a conversion (in this thread or in
+another one), lying sequences, and many failing and succeeding calls (memory
+stays flat, nothing crashes)."""
 import gc
+import itertools
 import os
+import sys
+import threading
+import time
+from fractions import Fraction
 from functools import partial
 
+import mivo_collections
 import numpy as np
 import pytest
 
 import mivo
 
+from .models import raises
 from .test_frame import VALID_ARGS
 
 
 class ShrinksArray:
-    """Frees the embedding's buffer while a later argument is converted."""
+    """Frees the array's buffer while a later argument is converted."""
 
-    def __init__(self, array, value):
-        self.array, self.value = array, value
+    def __init__(self, array, value, shape=64):
+        self.array, self.value, self.shape = array, value, shape
 
     def __float__(self):
-        self.array.resize(64, refcheck=False)
-        self.array[:] = 1.0
+        self.array.resize(self.shape, refcheck=False)
+        self.array[...] = 1.0
         return self.value
 
     __index__ = __float__
@@ -39,6 +47,114 @@ def test_array_reshaped_by_a_later_conversion_is_read_as_it_is_then(call):
     # the 64 ones the array holds by then.
     text = call(np.ones(1 << 20, np.float32))
     assert mivo.get_metadata(text)["original_dims"] == 64
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda x, late: mivo_collections.encode_batch(x, workers=late),
+        lambda x, late: mivo_collections.encode_batch(x, mivo.Profile.Hilbert10x10, output="identifiers", workers=late),
+        lambda x, late: mivo_collections.bands_batch(x, late),
+        lambda x, late: mivo_collections.bands_batch(x, workers=late),
+    ],
+)
+def test_matrix_reshaped_by_a_later_conversion_is_read_as_it_is_then(call):
+    x = np.full((3000, 256), 2.0, np.float32)
+    got = call(x, ShrinksArray(x, 1, shape=(3, 64)))
+    assert np.array_equal(np.asarray(got), np.asarray(call(np.ones((3, 64), np.float32), 1)))
+
+
+def test_bands_copy_the_values_before_converting_the_band_count():
+    v = np.linspace(-1.0, 1.0, 1000).copy()
+    expected = mivo.embedding_to_bands(v.tolist(), 4)
+    assert mivo.embedding_to_bands(v, ShrinksArray(v, 4)) == expected
+
+
+# Long candidates live in the allocator's large blocks, where a freed one is
+# soon reused (and where the sanitizer watches them).
+QUERY = "cand-3-" * 200
+
+
+def long_candidates():
+    return [f"cand-{i}-" * 200 for i in range(50)]
+
+
+def fresh_copies(items):
+    # Equal texts in new objects: assigning them frees the old ones.
+    items[:] = ["".join(list(s)) for s in items]
+
+
+@pytest.mark.parametrize("mutate", [list.clear, fresh_copies, lambda c: c.reverse(), lambda c: c.append("x")])
+def test_threshold_that_changes_the_candidates_scores_them_as_given(mutate):
+    cands = long_candidates()
+    expected = mivo.find_matches_above_threshold(QUERY, list(cands), 0.0)
+
+    class Threshold:
+        def __float__(self):
+            mutate(cands)
+            _ = [f"Z{i}" * 400 for i in range(200)]
+            return 0.0
+
+    assert expected[3] == {"index": 3, "score": 1.0}
+    assert mivo.find_matches_above_threshold(QUERY, cands, Threshold()) == expected
+
+
+@pytest.fixture
+def fast_switching():
+    before = sys.getswitchinterval()
+    sys.setswitchinterval(1e-6)
+    yield
+    sys.setswitchinterval(before)
+
+
+def test_candidates_replaced_by_another_thread_while_the_threshold_converts(fast_switching):
+    # Fraction.__float__ is Python code, and the only Python code this thread
+    # runs while it searches (map calls the function from C): whenever the
+    # lock passes to the other thread, it passes there, after the candidates
+    # were converted and before they are scored. The other thread replaces
+    # every candidate by an equal text in a new object, freeing the old one,
+    # and fills the freed memory with other text.
+    shared = [f"cand-{i}-" * 200 for i in range(10)]
+    threshold = Fraction(1, 2)
+    expected = mivo.find_matches_above_threshold(QUERY, list(shared), threshold)
+    stop = threading.Event()
+
+    def replace():
+        sizes = [len(s) for s in shared]
+        while not stop.is_set():
+            shared[:] = [s[:1] + s[1:] for s in shared]
+            _ = list(map("Z".__mul__, sizes))
+
+    writer = threading.Thread(target=replace)
+    writer.start()
+    search = partial(mivo.find_matches_above_threshold, QUERY, shared)
+    try:
+        deadline, calls = time.monotonic() + 2.0, 0
+        while time.monotonic() < deadline:
+            got = list(map(search, itertools.repeat(threshold, 50)))
+            assert got == [expected] * len(got)
+            calls += len(got)
+    finally:
+        stop.set()
+        writer.join()
+    assert calls >= 50
+
+
+class Raising:
+    def __float__(self):
+        raise ZeroDivisionError("threshold")
+
+
+@pytest.mark.parametrize(
+    "candidates, exc, message",
+    [
+        (["a", 1], TypeError, "argument 'candidates': 'int' object cannot be cast as 'str'"),
+        (["a", "\ud800"], UnicodeEncodeError, None),
+        (["a", "b"], ZeroDivisionError, "threshold"),
+    ],
+)
+def test_the_threshold_converts_after_the_candidates(candidates, exc, message):
+    raises(lambda: mivo.find_matches_above_threshold("a", candidates, Raising()), exc, message)
 
 
 class LyingSequence:

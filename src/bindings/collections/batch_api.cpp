@@ -69,6 +69,7 @@ PyObject* encode_batch_impl(Args& args) {
     if (args.given(2) && !(to_output(args.raw(2), codes) || wrap_argument_error("output"))) return nullptr;
     if (args.given(3) && !(collections_frame::to_workers(args.raw(3), workers) || wrap_argument_error("workers")))
         return nullptr;
+    if (!x.convert(args.raw(0), "X")) return nullptr;  // viewed after the last conversion that can run Python code
     const embeddings::EncodingProfile record = policy::profile_record(variant);
     const coll::MatrixRef& m = x.ref;
 
@@ -108,6 +109,7 @@ PyObject* bands_batch_impl(Args& args) {
     if (args.given(1) && !args.u8(1, bands)) return nullptr;
     if (args.given(2) && !(collections_frame::to_workers(args.raw(2), workers) || wrap_argument_error("workers")))
         return nullptr;
+    if (!x.convert(args.raw(0), "X")) return nullptr;  // viewed after the last conversion that can run Python code
     if (!policy::valid_band_count(bands)) {
         PyErr_Format(PyExc_ValueError, "num_bands must be 1, 2, 4, 8 or 16, got %u", static_cast<unsigned>(bands));
         return nullptr;
