@@ -345,6 +345,29 @@ PyObject* py_f32_array(std::span<const float> values);
 // Imports NumPy's C API on first use; false with ImportError set.
 bool ensure_numpy();
 
+// ------------------------------------------------------------------ modules
+
+// The module object that Build makes, built once per process and handed out
+// again on a later initialisation (an import after `del sys.modules[...]`);
+// another interpreter gets ImportError: the modules keep process-wide state.
+template <PyObject* (*Build)()>
+PyObject* module_once(const char* name) {
+    static PyObject* module = nullptr;
+    static std::int64_t owner = -1;
+    const std::int64_t interp = PyInterpreterState_GetID(PyInterpreterState_Get());
+    if (owner != -1 && interp != owner) {
+        PyErr_Format(PyExc_ImportError, "%s does not support sub-interpreters", name);
+        return nullptr;
+    }
+    if (!module) {
+        module = Build();
+        if (!module) return nullptr;
+        owner = interp;
+    }
+    Py_INCREF(module);
+    return module;
+}
+
 // ---------------------------------------------------- method definitions
 
 // Runs a module function body, turning a C++ exception that escaped it (only

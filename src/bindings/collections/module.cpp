@@ -62,18 +62,5 @@ PyObject* build_module() {
 }  // namespace mivo::py
 
 extern "C" __attribute__((visibility("default"))) PyObject* PyInit_mivo_collections(void) {
-    static PyObject* module = nullptr;
-    static std::int64_t owner = -1;
-    const std::int64_t interp = PyInterpreterState_GetID(PyInterpreterState_Get());
-    if (owner != -1 && interp != owner) {
-        PyErr_SetString(PyExc_ImportError, "mivo_collections does not support sub-interpreters");
-        return nullptr;
-    }
-    if (!module) {
-        module = mivo::py::build_module();
-        if (!module) return nullptr;
-        owner = interp;
-    }
-    Py_INCREF(module);
-    return module;
+    return mivo::py::module_once<mivo::py::build_module>("mivo_collections");
 }
