@@ -275,6 +275,37 @@ def test_missing_files_and_folders_are_os_errors(tmp_path):
     assert os.listdir(tmp_path) == []
 
 
+class _Resizing:
+    """An int whose conversion first resizes an array in place, freeing its
+    memory, and overwrites it: what Python code run by a later argument's
+    conversion may do."""
+
+    def __init__(self, value, array):
+        self.value, self.array = value, array
+
+    def __index__(self):
+        self.array.resize((len(self.array) + 10, self.array.shape[1]), refcheck=False)
+        self.array[...] = 0xFF
+        return self.value
+
+
+@pytest.mark.parametrize("bits", [128, 64])
+def test_arrays_are_read_before_later_arguments_run_python_code(bits):
+    rows = RNG.integers(0, 256, (50, bits // 8), dtype=np.uint8)
+    index = HammingIndex(bits)
+    index.add(rows)
+    q = rows[:4] ^ 1
+    assert as_pairs(*index.search(q, _Resizing(3, q))) == as_pairs(*index.search(rows[:4] ^ 1, 3))
+    q, radius = rows[:4] ^ 1, bits // 8  # each query's row among the finds
+    found = [as_pairs([d], [i]) for d, i in index.range_search(q, _Resizing(radius, q))]
+    assert found == [as_pairs([d], [i]) for d, i in index.range_search(rows[:4] ^ 1, radius)] and found[0][0]
+    # The codes are read after the ids: as the ids' conversion left them.
+    codes = rows.copy()
+    raises(lambda: index.add(codes, ids=[_Resizing(0, codes), *range(1, 50)]), ValueError,
+           "ids has 50 items for 60 codes")
+    assert len(index) == 50
+
+
 # ------------------------------------------------------------------ threads
 
 

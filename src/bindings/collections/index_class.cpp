@@ -7,7 +7,9 @@
 // the lock with the interpreter lock released (so that a search, which takes
 // the interpreter lock back now and then to look for Ctrl-C, is never waited
 // on by a thread that holds it). Arguments are converted before the lock is
-// taken: queries are copied, an array of codes to add is held by the call.
+// taken: queries are copied, an array of codes to add is held by the call
+// (and read after the last conversion that can run Python code: such code
+// may resize the array in place and free what a view of it points to).
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -88,7 +90,8 @@ bool for_each_item(PyObject* sequence, Item item) {
 // array of (n, 8 * words) rows, for 128-bit codes a list of Mini128
 // identifiers, for 64-bit codes a 1-D integer array or a list of ints. An
 // array is held by the call (fill() reads it, with the interpreter lock
-// released if need be); a list is converted at once.
+// released if need be, and before any other conversion runs Python code);
+// a list is converted at once.
 class CodesArg {
 public:
     bool convert(PyObject* obj, unsigned words, const char* name);
@@ -365,9 +368,12 @@ PyObject* add_impl(PyObject* self, Args& args) {
     State& s = state_of(self);
     CodesArg codes;
     std::vector<std::int64_t> ids;
+    // The ids first: their conversion can run Python code, and the codes
+    // may be a view of an array until fill().
+    const bool given_ids = args.given(1) && args.raw(1) != Py_None;
+    if (given_ids && !to_ids(args.raw(1), "ids", ids)) return nullptr;
     if (!codes.convert(args.raw(0), s.index.words(), "codes")) return nullptr;
-    if (args.given(1) && args.raw(1) != Py_None) {
-        if (!to_ids(args.raw(1), "ids", ids)) return nullptr;
+    if (given_ids) {
         if (ids.size() != codes.size()) {
             PyErr_Format(PyExc_ValueError, "ids has %zu items for %zu codes", ids.size(), codes.size());
             return nullptr;
@@ -408,13 +414,13 @@ struct SearchArgs {
     unsigned workers = 1;
     bool convert(Args& args, const State& s, Py_ssize_t least) {
         CodesArg codes;
-        if (!codes.convert(args.raw(0), s.index.words(), "queries") ||
-            !to_count(args.raw(1), args.param(1), least, count) || !to_workers_arg(args, 2, workers))
-            return false;
+        if (!codes.convert(args.raw(0), s.index.words(), "queries")) return false;
+        // Copied before the count and workers are converted (which can run
+        // Python code that resizes the queries' array).
         nq = codes.size();
         queries.resize(nq * s.index.words());
         codes.fill(queries.data());
-        return true;
+        return to_count(args.raw(1), args.param(1), least, count) && to_workers_arg(args, 2, workers);
     }
 };
 
