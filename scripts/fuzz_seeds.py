@@ -55,24 +55,11 @@ def encode_inputs():
     return out
 
 
-def mini128_pairs(texts):
-    """fuzz_mini128_distance's inputs: two texts (byte 0 even), or two byte
-    strings rendered as base32hex (byte 0 odd)."""
-    mini = [t for t in texts if t.startswith("04")]
-    others = [t for t in texts if not t.startswith("04")][:6]
-    pairs = list(zip(mini, mini[1:] + mini[:1])) + [(m, o) for m, o in zip(mini, others)]
-    out = [b"\x00" + a.encode() + b"\xff" + b.encode() for a, b in pairs]
-    out += [b"\x01" + mivo.decode(a).replace(b"\xff", b"\xfe") + b"\xff" + mivo.decode(b).replace(b"\xff", b"\xfe")
-            for a, b in pairs[:4]]
-    return out
-
-
 def main(outdir):
     root = pathlib.Path(outdir)
     seeds = {name: [] for name in ("fuzz_identifier", "fuzz_base32_decode", "fuzz_base32_roundtrip", "fuzz_header",
-                                   "fuzz_payload", "fuzz_string_metrics", "fuzz_best_match", "fuzz_simhash_signs")}
+                                   "fuzz_payload", "fuzz_string_metrics", "fuzz_best_match")}
     seeds["fuzz_encode"] = encode_inputs()
-    seeds["fuzz_mini128_distance"] = mini128_pairs(identifiers())
     for text in identifiers():
         raw = mivo.decode(text)
         seeds["fuzz_identifier"].append(text.encode())
@@ -96,11 +83,6 @@ def main(outdir):
         seeds["fuzz_string_metrics"].append(a.encode() + b"\xff" + b.encode())
     seeds["fuzz_best_match"].append(bytes([100]) + b"\xff".join(w.encode() for w in WORDS))
     seeds["fuzz_best_match"].append(bytes([180]) + b"app\xffapple\xffapplication\xffapply\xffbanana")
-    # Vectors of 16-bit integers scaled by 2^-10, as given and moved onto a
-    # hyperplane, in one to four rows.
-    for dims, mode in ((64, 0), (300, 2), (768, 6), (1000, 14)):
-        values = np.clip(rng.standard_normal(dims) * 3000, -32768, 32767).astype("<i2")
-        seeds["fuzz_simhash_signs"].append(bytes([mode, 118, dims % 128]) + values.tobytes())
     for name, items in seeds.items():
         d = root / name
         d.mkdir(parents=True, exist_ok=True)

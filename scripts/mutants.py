@@ -9,7 +9,8 @@ same faults.
 
 Every mutant is (file, exact old text, new text, description). The old text
 must occur exactly once in the file; otherwise the mutant is reported as
-stale and not applied.
+stale and not applied. A fault that needs edits in two places of one file
+gives tuples of old and new texts, each applied in turn.
 
 Run from anywhere (paths are relative to the repository root):
 
@@ -50,9 +51,14 @@ ROOT = Path(__file__).resolve().parent.parent
 @dataclass(frozen=True)
 class Mutant:
     file: str
-    old: str
-    new: str
+    old: str | tuple[str, ...]
+    new: str | tuple[str, ...]
     desc: str
+
+    def edits(self) -> list[tuple[str, str]]:
+        if isinstance(self.old, str):
+            return [(self.old, str(self.new))]
+        return list(zip(self.old, self.new))
 
 
 M = Mutant
@@ -427,6 +433,156 @@ MUTANTS: list[Mutant] = [
       "Ref module_name(PyUnicode_FromString(\"mivo\"));",
       "Ref module_name(PyUnicode_FromString(\"_mivo\"));",
       "module functions report the wrong __module__"),
+    # ------------------------------------------- companion module: the index
+    M("src/collections/hamming_index.hpp",
+      "return a.distance != b.distance ? a.distance < b.distance : a.id < b.id;",
+      "return a.distance != b.distance ? a.distance < b.distance : a.id > b.id;",
+      "index search: ties broken by the larger id"),
+    M("src/collections/hamming_index.cpp",
+      "return s.filled_[h] < s.cap_ ? s.index_.bits() : s.heaps_[h * s.cap_].distance;",
+      "return s.filled_[h] < s.cap_ ? s.index_.bits() : s.heaps_[h * s.cap_].distance - 1;",
+      "k-nearest: a full heap no longer offered codes at its worst distance (smaller ids lose the tie)"),
+    M("src/collections/hamming_kernels.hpp",
+      "    return within_rest(PLAIN, WORDS, codes, n, i, query, bound, index, distance, found)",
+      "    return found",
+      "wide popcount kernels: the codes after the last whole step dropped"),
+    M("src/collections/hamming_kernels_avx2.cpp",
+      "_MM_SHUFFLE(3, 1, 2, 0)",
+      "_MM_SHUFFLE(3, 2, 1, 0)",
+      "AVX2 128-bit distances: codes 1 and 2 of a step swapped"),
+    M("src/collections/hamming_index.cpp",
+      "lane_end = codes_ * (lane + 1) / lanes_;",
+      "lane_end = codes_ * (lane + 1) / lanes_ - (lane + 1 < lanes_);",
+      "scan plan: the last code of every lane but the last skipped"),
+    M("src/collections/hamming_index.cpp",
+      "            ids_[kept] = ids_[i];\n",
+      "",
+      "remove: ids not moved down with their codes (stale ids left)"),
+    M("src/collections/hamming_index.hpp",
+      "if constexpr (std::endian::native == std::endian::little) {",
+      "if constexpr (false) {",
+      "64-bit codes given as numbers stored in native byte order (unlike uint8 rows and the saved form)"),
+    M("src/collections/index_file.cpp",
+      "if (std::memcmp(stored, computed, kChecksumSize) != 0)",
+      "if (false && std::memcmp(stored, computed, kChecksumSize) != 0)",
+      "index file: the checksum not checked on load"),
+    M("src/collections/index_file.cpp",
+      "put_le(header_ + 24, index.next_id(), 8);",
+      "put_le(header_ + 24, index.size(), 8);",
+      "index file: the count of codes saved as the next default id"),
+    M("src/collections/index_file.cpp",
+      "refuse((fits ? \"is damaged: \" : \"is truncated: \")",
+      "refuse((fits ? \"is truncated: \" : \"is damaged: \")",
+      "index file: truncated and damaged sizes named the wrong way round"),
+    M("src/bindings/collections/index_class.cpp",
+      "            if (ids[i] < 0) {",
+      "            if (ids[i] < -1) {",
+      "HammingIndex.add: the id -1 (the padding of results) accepted"),
+    # ------------------------------------ companion module: cdist and extract
+    M("src/collections/string_matrix.cpp",
+      "if (m_ == 0 || (cutoff_.active && gap > cutoff_.distance)) {",
+      "if (m_ == 0 || (cutoff_.active && gap >= cutoff_.distance)) {",
+      "cdist: a block whose length gap equals the distance cutoff skipped (off by one)"),
+    M("src/collections/string_matrix.cpp",
+      "    return a.index < b.index;",
+      "    return a.index > b.index;",
+      "extract: ties go to the later choice"),
+    M("src/collections/string_matrix.cpp",
+      "    const std::size_t k = std::min(m, n);\n",
+      "    const std::size_t k = std::min(m, n) - (std::min(m, n) > 1);\n",
+      "similarity bound from the lengths one match too low (prunes reachable scores)"),
+    M("src/collections/string_matrix.cpp",
+      "            if (q[i] < 256)",
+      "            if (q[i] < 128)",
+      "extract: the query's Latin-1 letters not counted when pruning by characters"),
+    M("src/collections/string_matrix.cpp",
+      "        return similarity != 0.0;",
+      "        return similarity >= 1.0;",
+      "cdist dtype=bool: similarities below 1 written as False"),
+    M("src/strings/lane_kernels.inc",
+      "const std::size_t hi = i + w + 1 < n ? i + w + 1 : n;",
+      "const std::size_t hi = i + w < n ? i + w : n;",
+      "lane Jaro: the last position of the match window left out"),
+    M("src/strings/lane_kernels.inc",
+      "const V mask = vset1<E>(ones_below(b.length));",
+      "const V mask = vset1<E>(ones_below(b.length - 1));",
+      "short lane edit distance: the choice's last position left out of the sum"),
+    M("src/strings/lane_kernels_x86.cpp",
+      "    if constexpr (E == 32) return _mm256_madd_epi16(pairs, _mm256_set1_epi16(1));",
+      "    if constexpr (E == 32) return pairs;",
+      "AVX2 lanes of 32 bits: the bits of the upper half not counted"),
+    M("src/bindings/collections/matrix_api.cpp",
+      ("        for (PyObject* o : objects) Py_DECREF(o);\n", "        Py_INCREF(item);\n"),
+      ("", ""),
+      "cdist and extract: the str objects read with the lock released are not held"),
+    # ------------------------ companion module: encode_batch and bands_batch
+    M("src/bindings/collections/batch_api.cpp",
+      "PyErr_Format(type, \"row %zu: %s\", e.row, e.error.display().c_str());",
+      "PyErr_Format(type, \"%s\", e.error.display().c_str());",
+      "batch refusals without the row prefix"),
+    M("src/collections/batch_encode.cpp",
+      "if (!first_ || e->row < first_->row) first_ = std::move(e);",
+      "if (!first_ || e->row > first_->row) first_ = std::move(e);",
+      "batch refusals: the last refused row of the workers named instead of the first"),
+    M("src/collections/batch_encode.cpp",
+      "x.row_stride == static_cast<std::ptrdiff_t>(d * sizeof(float));",
+      "x.row_stride >= static_cast<std::ptrdiff_t>(d * sizeof(float));",
+      "encode_batch: rows with gaps between them read in place as if contiguous"),
+    M("src/bindings/collections/batch_api.cpp",
+      ("    if (!x.convert(args.raw(0), \"X\")) return nullptr;  // viewed after the last conversion that can run "
+       "Python code\n    const embeddings::EncodingProfile"),
+      "    const embeddings::EncodingProfile",
+      "encode_batch: the matrix viewed before workers= is converted (a conversion that reshapes it frees it)"),
+    M("src/bindings/numpy_glue.cpp",
+      "        if (stride == static_cast<Py_ssize_t>(sizeof(float))) {",
+      "        if (stride != 0) {",
+      "embedding_to_bands: strided float32 arrays copied as if contiguous"),
+    # --------------------------------------------------------- the sign pass
+    M("src/embeddings/sign_pass.cpp",
+      "const double u = 0x1p-24, eta = 0x1p-150, kappa = 1 + 0x1p-11;",
+      "const double u = 0x1p-34, eta = 0x1p-150, kappa = 1 + 0x1p-11;",
+      "sign pass bound: the unit roundoff taken as 2^-34 (a bound a thousand times too small)"),
+    M("src/embeddings/vector_simhash.cpp",
+      "        for (std::size_t k = 0; k < kDotRowGroup; ++k) {",
+      "        for (std::size_t k = 0; k + 1 < kDotRowGroup; ++k) {",
+      "sign pass: the literal sum skipped for the last doubtful row of each group"),
+    M("src/embeddings/sign_pass.cpp",
+      "doubtful[h] = !(f[h] > bound) & !(f[h] < -bound);",
+      "doubtful[h] = !(f[h] > bound) & !(f[h] < -bound) & (h != 127);",
+      "sign pass: a doubtful last row taken as negative without its literal sum"),
+    M("src/embeddings/sign_pass_x86.cpp",
+      "#define MIVO_AVX2_ABS(a) _mm256_andnot_ps(_mm256_set1_ps(-0.0f), (a))",
+      "#define MIVO_AVX2_ABS(a) (a)",
+      "AVX2 sign pass: checkpoint sums of signed instead of absolute values"),
+    M("src/embeddings/sign_pass_kernel.inc",
+      "for (; count - i >= (MANY_V); i += (MANY_V))",
+      "for (; count - i > (MANY_V); i += (MANY_V))",
+      "sign pass over many vectors: a last tile of exactly the tile's width skipped"),
+    # ----------------------------------------------- more of cdist and bands
+    M("src/strings/stored_query.cpp",
+      "cursor[id] = static_cast<std::uint32_t>(pos + 1);",
+      "cursor[id] = static_cast<std::uint32_t>(pos);",
+      "Jaro of a query over 64 values: a character's cursor not moved past its match"),
+    M("src/strings/lane_blocks.cpp",
+      "const std::size_t lanes = vector_bytes * 8 / bits;",
+      "const std::size_t lanes = vector_bytes * 8 / bits + 1;",
+      "lane blocks: one short choice more than the vector holds"),
+    M("src/strings/lane_blocks.cpp",
+      "left >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << left) - 1);",
+      "left > 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << (left % 64)) - 1);",
+      "long lanes: a last word of 64 positions masked as empty"),
+    M("src/collections/string_matrix.cpp",
+      "        if (m != m_ || n != n_) {",
+      "        if (m != m_) {",
+      "cdist: the scores kept for one choice length reused for the next"),
+    M("src/bindings/numpy_glue.cpp",
+      ("std::strcmp(Py_TYPE(obj)->tp_name, \"numpy.ndarray\") != 0", "if (!PyArray_CheckExact(obj))"),
+      ("false", "if (!PyArray_Check(obj))"),
+      "embedding_to_bands: any ndarray subclass read through its buffer, not its items; NumPy loaded for a list"),
+    M("src/bindings/numpy_glue.cpp",
+      " || !PyArray_ISNOTSWAPPED(arr))",
+      ")",
+      "embedding_to_bands: big-endian float arrays read directly, bytes unswapped"),
 ]
 
 # ----------------------------------------------------------------------------
@@ -525,10 +681,19 @@ def restore_from_journal(build: Path) -> None:
 
 
 def occurrences(m: Mutant) -> int:
+    """How often the old texts occur: 1 when each occurs once, else the first other count."""
     path = ROOT / m.file
     if not path.exists():
         return 0
-    return path.read_text(encoding="utf-8").count(m.old)
+    text = path.read_text(encoding="utf-8")
+    counts = [text.count(old) for old, _ in m.edits()]
+    return next((c for c in counts if c != 1), 1)
+
+
+def mutated(text: str, m: Mutant) -> str:
+    for old, new in m.edits():
+        text = text.replace(old, new, 1)
+    return text
 
 
 def run_mutant(runner: Runner, idx: int, m: Mutant) -> dict:
@@ -544,7 +709,7 @@ def run_mutant(runner: Runner, idx: int, m: Mutant) -> dict:
     journal = journal_path(runner.build)
     journal.write_text(json.dumps({"file": m.file, "original": text}))
     try:
-        path.write_text(text.replace(m.old, m.new, 1), encoding="utf-8")
+        path.write_text(mutated(text, m), encoding="utf-8")
         ok, err = runner.compile()
         if not ok:
             rec.update(result="compile error", detail=err)

@@ -112,40 +112,5 @@ TEST(LaneKernels, EveryKernelAgreesWithTheOnePairEngines) {
     }
 }
 
-TEST(ChoiceTile, PlacesEachChoiceByItsLengthWithinTheLimits) {
-    std::vector<Stored> stored;
-    for (std::size_t n : {0, 1, 8, 9, 16, 17, 32, 33, 64, 65, 512, 513})
-        for (char32_t c : {U'a', U'\u00e9', U'\u65e5'}) stored.push_back(make_stored(std::u32string(n, c)));
-    std::vector<FixedWidthText> texts;
-    for (const Stored& s : stored) texts.push_back(s.text());
-    std::vector<std::uint32_t> order(texts.size());
-    std::iota(order.begin(), order.end(), 0u);
-    for (bool long_lanes : {false, true}) {
-        const std::size_t limit = long_lanes ? 512 : 64;
-        const ChoiceTile tile(32, texts, order, long_lanes, {100, 1 << 20, 100});
-        ASSERT_EQ(tile.consumed(), texts.size());
-        for (std::uint32_t i : tile.others()) EXPECT_TRUE(texts[i].size == 0 || texts[i].size > limit);
-        for (std::size_t b = 0; b < tile.blocks().size(); ++b) {
-            // Short blocks: one length, the narrowest lanes; long ones: 64-bit
-            // lanes, words for the longest.
-            const Block& block = tile.blocks()[b];
-            std::size_t longest = 0;
-            for (std::size_t lane = 0; lane < block.count; ++lane) {
-                const std::size_t n = texts[tile.columns(b)[lane]].size;
-                longest = std::max(longest, n);
-                EXPECT_TRUE(n == block.length || (block.length == 0 && n > 64 && n <= limit));
-            }
-            const unsigned bits = longest <= 8 ? 8 : longest <= 16 ? 16 : longest <= 32 ? 32 : 64;
-            EXPECT_EQ(block.lane_bits, bits);
-            EXPECT_LE(block.count, 256u / bits);
-            EXPECT_EQ(block.words, (longest + 63) / 64);
-        }
-    }
-    // A tile ends at the first limit reached: choices, values, characters.
-    EXPECT_EQ(ChoiceTile(32, texts, order, true, {5, 1 << 20, 100}).consumed(), 5u);
-    EXPECT_EQ(ChoiceTile(32, texts, order, true, {100, 20, 100}).consumed(), 9u);     // 1+1+1+8+8+8 >= 20
-    EXPECT_EQ(ChoiceTile(32, texts, order, true, {100, 1 << 20, 2}).consumed(), 5u);  // ids 1 to 3 by then
-}
-
 }  // namespace
 }  // namespace mivo::strings::lanes

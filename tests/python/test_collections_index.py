@@ -1,10 +1,10 @@
 """mivo_collections.HammingIndex as Python sees it: every input form searched
 against mivo's one-pair distances, the refusals, the saved form (round trip
-and damaged files), pickling, threads and Ctrl-C. The kernels and the cutting
-of the work are tested in C++ (tests/cpp/test_hamming_index.cpp)."""
+and damaged files), pickling, threads and Ctrl-C. The kernels, the cutting
+of the work, the tie rule and remove are tested in C++
+(tests/cpp/test_hamming_index.cpp)."""
 
 import copy
-import doctest
 import os
 import pickle
 import signal
@@ -26,8 +26,8 @@ def _identifiers(n, seed):
     """Mini128 identifiers of vectors near four centres, some repeated, so
     that distances cluster and tie."""
     rng = np.random.default_rng(seed)
-    centres = rng.standard_normal((4, 96)).astype(np.float32)
-    X = centres[rng.integers(0, 4, n)] + 0.4 * rng.standard_normal((n, 96)).astype(np.float32)
+    X = rng.standard_normal((4, 96)).astype(np.float32)[rng.integers(0, 4, n)]
+    X += 0.4 * rng.standard_normal((n, 96)).astype(np.float32)
     X[rng.integers(0, n, n // 5)] = X[rng.integers(0, n, n // 5)]
     return [mivo.encode(x, mivo.Profile.Mini128) for x in X]
 
@@ -37,8 +37,7 @@ def _simhashes(n, seed):
     an int64 array holds them too)."""
     rng = np.random.default_rng(seed)
     words = ["red", "green", "blue", "apple", "pear", "iphone", "galaxy", "14", "15", "pro"]
-    texts = [" ".join(rng.choice(words, 4)) for _ in range(n)]
-    return [mivo.simhash(t) & (2**63 - 1) for t in texts]
+    return [mivo.simhash(" ".join(rng.choice(words, 4))) & (2**63 - 1) for _ in range(n)]
 
 
 def _rows(identifiers):
@@ -62,65 +61,46 @@ FORMS = {
 DATA = {128: (_identifiers, mivo.mivo_hamming_distance), 64: (_simhashes, mivo.simhash_distance)}
 
 
-def model(stored, ids, queries, distance, k=None, radius=None):
-    """The answer of one-pair distances: per query every (distance, id) sorted,
-    the first k padded with (-1, -1), or those within the radius."""
-    rows = []
-    for q in queries:
-        pairs = sorted((distance(q, c), i) for c, i in zip(stored, ids))
-        if radius is not None:
-            rows.append([p for p in pairs if p[0] <= radius])
-        else:
-            rows.append((pairs + [(-1, -1)] * k)[:k])
-    return rows
-
-
 def as_pairs(distances, ids):
     return [list(zip(d.tolist(), i.tolist())) for d, i in zip(distances, ids)]
 
 
-@pytest.mark.parametrize("workers", [1, 3, -1])
 @pytest.mark.parametrize("bits, form", [(b, f) for b in FORMS for f in FORMS[b]])
-def test_search_and_range_search_match_one_pair_distances(bits, form, workers):
+def test_search_and_range_search_match_one_pair_distances(bits, form):
+    """Codes in one form, queries in the next one: every form stores the
+    bytes the others do."""
     make, distance = DATA[bits]
     items = make(220, bits)
     stored, queries = items[:200], items[190:]  # some queries are stored codes
     ids = RNG.integers(0, 120, 200)  # repeated on purpose
-    as_form = FORMS[bits][form]
+    names = list(FORMS[bits])
+    as_form, query_form = FORMS[bits][form], FORMS[bits][names[(names.index(form) + 1) % len(names)]]
     index = HammingIndex(bits)
     index.add(as_form(stored[:150]), ids=ids[:150])
     index.add(as_form(stored[150:]), ids=list(ids[150:]))
     gone = [int(ids[0]), int(ids[7]), 10**12]
     assert index.remove(np.array(gone)) == int(np.isin(ids, gone).sum())
-    keep = ~np.isin(ids, gone)
-    kept, kept_ids = [s for s, k in zip(stored, keep) if k], ids[keep].tolist()
+    kept = [(s, i) for s, i in zip(stored, ids.tolist()) if i not in gone]
     assert len(index) == len(kept)
+    model = [sorted((distance(q, s), i) for s, i in kept) for q in queries]
     for k in (7, len(kept) + 5):
-        distances, found = index.search(as_form(queries), k, workers=workers)
+        distances, found = index.search(query_form(queries), k, workers=2)
         assert distances.dtype == np.int32 and found.dtype == np.int64 and found.shape == (len(queries), k)
-        assert as_pairs(distances, found) == model(kept, kept_ids, queries, distance, k=k)
-    got = [list(zip(d.tolist(), i.tolist())) for d, i in index.range_search(as_form(queries), 9, workers=workers)]
-    assert got == model(kept, kept_ids, queries, distance, radius=9)
+        assert as_pairs(distances, found) == [(m + [(-1, -1)] * k)[:k] for m in model]
+    got = [list(zip(d.tolist(), i.tolist())) for d, i in index.range_search(query_form(queries), 9)]
+    assert got == [[p for p in m if p[0] <= 9] for m in model]
 
 
-def test_default_ids_are_insertion_numbers_and_an_empty_index_pads():
+def test_an_empty_index_pads_and_64_bit_values_are_taken_whole():
     index = HammingIndex(64)
     distances, ids = index.search([5, 6], 3)
-    assert distances.tolist() == [[-1] * 3] * 2 and ids.tolist() == [[-1] * 3] * 2
+    assert distances.tolist() == ids.tolist() == [[-1] * 3] * 2
     assert [d.size for pair in index.range_search([5], 64) for d in pair] == [0, 0]
     assert index.search([], 2)[0].shape == (0, 2)
     index.add([0, 2**64 - 1])
     index.add(np.array([2**63], dtype=np.uint64))
-    index.remove([0])
-    index.add([1])
     assert len(index) == 3 and repr(index) == "<mivo_collections.HammingIndex bits=64, 3 codes>" and index.bits == 64
-    assert as_pairs(*index.search([0], 5)) == [[(1, 2), (1, 3), (64, 1), (-1, -1), (-1, -1)]]
-
-
-@pytest.mark.parametrize("doc", [HammingIndex.__doc__, HammingIndex.search.__doc__])
-def test_docstring_examples_run(doc):
-    test = doctest.DocTestParser().get_doctest(doc, {}, "HammingIndex", None, 0)
-    assert test.examples and doctest.DocTestRunner().run(test).failed == 0
+    assert as_pairs(*index.search([1], 4)) == [[(1, 0), (2, 2), (63, 1), (-1, -1)]]
 
 
 # ------------------------------------------------------------------ refusals
@@ -140,8 +120,6 @@ _FULL = mivo.encode_lossless(np.linspace(-1, 1, 64, dtype=np.float32))
          "codes must be an (n, 16) uint8 array or a list of Mini128 identifiers, not a single str (put it in a list)"),
         (64, lambda ix: ix.add({1, 2}), TypeError,
          "codes must be an (n, 8) uint8 array, a 1-D uint64 array or a list of ints, got 'set'"),
-        (128, lambda ix: ix.add(np.zeros((2, 8), np.uint8)), ValueError,
-         "codes must have shape (n, 16) for 128-bit codes, got shape (2, 8)"),
         (128, lambda ix: ix.add(np.zeros(16, np.uint8)), ValueError,
          "codes must have shape (n, 16) for 128-bit codes, got shape (16,)"),
         (128, lambda ix: ix.add(np.zeros((2, 16), np.int64)), TypeError,
@@ -149,11 +127,7 @@ _FULL = mivo.encode_lossless(np.linspace(-1, 1, 64, dtype=np.float32))
         (64, lambda ix: ix.add(np.zeros((2, 2), np.uint64)), ValueError,
          "codes as integers must be 1-D (one 64-bit code each), got shape (2, 2)"),
         (64, lambda ix: ix.add(np.array([4, -3])), ValueError, "codes[1] is -3: 64-bit codes run from 0 to 2**64 - 1"),
-        (64, lambda ix: ix.add([1, -1]), OverflowError, ""),
-        (64, lambda ix: ix.add([1, "2"]), TypeError, "argument 'codes': "),
         (128, lambda ix: ix.add([_MINI[0], 5]), TypeError, "argument 'codes': 'int' object cannot be cast as 'str'"),
-        (128, lambda ix: ix.add([_MINI[0], _MINI[1].upper()]), ValueError, "codes[1]: Invalid base32hex encoding"),
-        (128, lambda ix: ix.add([_MINI[0], _MINI[1][:24]]), ValueError, "codes[1]: Invalid base32hex encoding"),
         (128, lambda ix: ix.add([_MORTON]), ValueError, "codes[0]: Profile mismatch: expected Mini128, got Type 0x2"),
         (128, lambda ix: ix.search([_MINI[0], _FULL], 1), ValueError, "queries[1]: Invalid ID header"),
         (128, lambda ix: ix.add(_MINI, ids=[1, 2]), ValueError, "ids has 2 items for 3 codes"),
@@ -165,9 +139,6 @@ _FULL = mivo.encode_lossless(np.linspace(-1, 1, 64, dtype=np.float32))
         (128, lambda ix: ix.remove([1.5]), TypeError, "argument 'ids': "),
         (128, lambda ix: ix.search(_MINI, 0), ValueError, "k must be 1 or more, got 0"),
         (128, lambda ix: ix.search(_MINI, "3"), TypeError, "argument 'k': "),
-        (128, lambda ix: ix.search(_MINI, 3, 2), TypeError, "search() takes 2 positional arguments but 3 were given"),
-        (128, lambda ix: ix.search(_MINI, 3, workers=0), ValueError,
-         "workers must be -1 (every core) or a positive count, got 0"),
         (128, lambda ix: ix.range_search(_MINI, -1), ValueError, "radius must be 0 or more, got -1"),
         (128, lambda ix: ix.save(3), TypeError, "argument 'path': "),
         (128, lambda ix: ix.__setstate__("x"), TypeError,
@@ -188,8 +159,7 @@ def test_refusals_say_what_was_expected_and_change_nothing(bits, call, exc, mess
 
 def _filled(bits):
     index = HammingIndex(bits)
-    make = DATA[bits][0]
-    index.add(make(40, 1), ids=np.arange(40) % 30)
+    index.add(DATA[bits][0](40, 1), ids=np.arange(40) % 30)
     index.remove([3, 4])  # 36 codes left
     return index
 
@@ -213,16 +183,17 @@ def test_save_load_and_pickle_keep_codes_ids_and_numbering(tmp_path, bits):
     assert HammingIndex.load(path).bits == 64
 
 
-def _saved():
-    return bytes(_filled(128).__reduce__()[2])
-
-
 def _with(data, at, value):
     return data[:at] + bytes([value]) + data[at + 1 :]
 
 
-_DATA = _saved()  # 36 codes: 64 + 36 * 24 = 928 bytes
+_DATA = bytes(_filled(128).__reduce__()[2])  # 36 codes: 64 + 36 * 24 = 928 bytes
 _END = len(_DATA)
+_CHECKSUM = "is damaged: its checksum does not match its contents"
+
+
+def _sizes(kind, size, codes=36):
+    return f"is {kind}: {size} bytes, which does not match the {codes} codes of 16 bytes its header announces"
 
 
 @pytest.mark.parametrize(
@@ -230,22 +201,14 @@ _END = len(_DATA)
     [
         (b"", "is not a HammingIndex file (it does not begin with the index magic)"),
         (b"PK\x03\x04" + bytes(100), "is not a HammingIndex file (it does not begin with the index magic)"),
-        (_DATA[:5], "is truncated: 5 bytes, shorter than the 32-byte header"),
         (_DATA[:31], "is truncated: 31 bytes, shorter than the 32-byte header"),
-        (_DATA[:32], "is truncated: 32 bytes, which does not match the 36 codes of 16 bytes its header announces"),
-        (_DATA[:500], "is truncated: 500 bytes, which does not match the 36 codes of 16 bytes its header announces"),
-        (_DATA[:-1], f"is truncated: {_END - 1} bytes, which does not match the 36 codes of 16 bytes its header "
-                     "announces"),
-        (_DATA + b"\0", f"is damaged: {_END + 1} bytes, which does not match the 36 codes of 16 bytes its header "
-                        "announces"),
-        (_with(_DATA, 16, 35), f"is damaged: {_END} bytes, which does not match the 35 codes of 16 bytes its header "
-                               "announces"),
+        (_DATA[:32], _sizes("truncated", 32)),
+        (_DATA[:-1], _sizes("truncated", _END - 1)),
+        (_with(_DATA, 16, 35), _sizes("damaged", _END, 35)),
         (_with(_DATA, 8, 2), "has format version 2, and this build reads version 1"),
         (_with(_DATA, 12, 12), "has code size 12 (8 or 16 bytes expected)"),
-        (_with(_DATA, 24, 99), "is damaged: its checksum does not match its contents"),  # next id
-        (_with(_DATA, 40, _DATA[40] ^ 1), "is damaged: its checksum does not match its contents"),  # a code
-        (_with(_DATA, _END - 40, _DATA[_END - 40] ^ 128), "is damaged: its checksum does not match its contents"),
-        (_with(_DATA, _END - 1, _DATA[_END - 1] ^ 1), "is damaged: its checksum does not match its contents"),
+        (_with(_DATA, 24, 99), _CHECKSUM),  # the next id
+        (_with(_DATA, _END - 40, _DATA[_END - 40] ^ 128), _CHECKSUM),  # an id
     ],
     ids=lambda v: f"{len(v)} bytes" if isinstance(v, bytes) else v.split(":")[0].split(" (")[0],
 )
@@ -313,15 +276,13 @@ def test_searches_during_adds_see_one_consistent_state():
     codes = RNG.integers(0, 256, (60_000, 16), dtype=np.uint8)
     queries = codes[RNG.integers(0, 60_000, 40)] ^ RNG.integers(0, 2, (40, 16), dtype=np.uint8)
     batches = [codes[:20_000]] + [codes[i : i + 8_000] for i in range(20_000, 60_000, 8_000)]
-    answers = []  # the answer after each add, searched alone
-    serial = HammingIndex(128)
+    serial, answers = HammingIndex(128), []  # the answer after each add, searched alone
     for batch in batches:
         serial.add(batch)
-        answers.append(serial.search(queries, 5))
-    index = HammingIndex(128)
+        answers.append(b"".join(a.tobytes() for a in serial.search(queries, 5)))
+    index, seen, errors = HammingIndex(128), [], []
     index.add(batches[0])
-    seen, errors = [], []
-    started, added = threading.Barrier(3), threading.Event()
+    started, added = threading.Barrier(3, timeout=60), threading.Event()
 
     def search():
         try:
@@ -344,10 +305,7 @@ def test_searches_during_adds_see_one_consistent_state():
     for t in threads:
         t.join()
     assert not errors
-    states = set()
-    for distances, ids in seen:
-        states |= {s for s, (d, i) in enumerate(answers) if np.array_equal(distances, d) and np.array_equal(ids, i)}
-        assert any(np.array_equal(distances, d) and np.array_equal(ids, i) for d, i in answers)
+    states = {answers.index(b"".join(a.tobytes() for a in got)) for got in seen}  # each one state, searched alone
     assert {0, len(batches) - 1} <= states
 
 

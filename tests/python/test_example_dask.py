@@ -76,33 +76,24 @@ def test_reads_a_users_dataset_and_leaves_it_as_it_was(tmp_path):
     assert read_found(out) == brute_force_pairs(ids, vectors, 12)
 
 
-@pytest.mark.parametrize("case, message", [
-    ("non-empty out", "not an empty directory"),
-    ("out is a file", "not an empty directory"),
-    ("out inside data", "inside the dataset"),
-    ("no such data", "no such file or directory"),
-    pytest.param("not parquet", "not a Parquet dataset", marks=pytest.mark.skipif(
+@pytest.mark.parametrize("args, message", [
+    ("--out full", "not an empty directory"),
+    ("--out file", "not an empty directory"),
+    ("--data data --column vec --id-column doc --out data/pairs", "inside the dataset"),
+    ("--data absent", "no such file or directory"),
+    pytest.param("--data notes.txt", "not a Parquet dataset", marks=pytest.mark.skipif(
         bool(os.environ.get("MIVO_SANITIZER")),
         reason="pyarrow's C++ exception meets the preloaded sanitizer runtime before libstdc++ is loaded")),
-    ("missing column", "no column 'embedding'; its columns are doc, vec"),
+    ("--data data --id-column doc", "no column 'embedding'; its columns are doc, vec"),
 ])
-def test_refuses_before_writing_anything(tmp_path, case, message):
+def test_refuses_before_writing_anything(tmp_path, args, message):
     data = tmp_path / "data"
     data.mkdir()
     pq.write_table(pa.table({"doc": [1, 2], "vec": [[0.5] * 64, [0.25] * 64]}), data / "part.parquet")
     (tmp_path / "full").mkdir()
-    (tmp_path / "full" / "keep.txt").write_text("mine")
-    (tmp_path / "file").write_text("mine")
-    (tmp_path / "notes.txt").write_text("mine")
-    args = {
-        "non-empty out": ["--out", "full"],
-        "out is a file": ["--out", "file"],
-        "out inside data": ["--data", "data", "--column", "vec", "--id-column", "doc", "--out", "data/pairs"],
-        "no such data": ["--data", "absent"],
-        "not parquet": ["--data", "notes.txt"],
-        "missing column": ["--data", "data", "--id-column", "doc"],
-    }[case]
+    for name in ("full/keep.txt", "file", "notes.txt"):
+        (tmp_path / name).write_text("mine")
     listing = sorted((p, p.stat().st_mtime_ns) for p in tmp_path.rglob("*"))
-    run = run_example(*args, cwd=tmp_path, timeout=60)
+    run = run_example(*args.split(), cwd=tmp_path, timeout=60)
     assert run.returncode == 2 and message in run.stderr, run.stdout + run.stderr
     assert sorted((p, p.stat().st_mtime_ns) for p in tmp_path.rglob("*")) == listing

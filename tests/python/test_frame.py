@@ -1,9 +1,12 @@
 """The module frame: registration, docstring examples, binding messages,
 conversions, re-import."""
 import doctest
+import functools
 import importlib
+import inspect
 import sys
 
+import mivo_collections
 import numpy as np
 import pytest
 
@@ -73,6 +76,16 @@ def test_signature_and_docstring_examples(name):
         runner = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS)
         runner.run(test, out=lambda s: None)
         assert runner.failures == 0, runner.summarize(verbose=False)
+
+
+@pytest.mark.parametrize("name", ["cdist", "extract", "encode_batch", "bands_batch", "HammingIndex",
+                                  "HammingIndex.search"])
+def test_companion_signature_defaults_and_docstring_examples(name):
+    obj = functools.reduce(getattr, name.split("."), mivo_collections)
+    scorer = {"cdist": mivo.levenshtein, "extract": mivo.best_match}.get(name)
+    assert scorer is None or inspect.signature(obj).parameters["scorer"].default is scorer
+    test = doctest.DocTestParser().get_doctest(obj.__doc__, {}, name, None, 0)
+    assert test.examples and doctest.DocTestRunner().run(test, out=lambda s: None).failed == 0
 
 
 class Poison:

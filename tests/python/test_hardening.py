@@ -35,39 +35,26 @@ class ShrinksArray:
 
 
 @pytest.mark.parametrize(
-    "call",
+    "call, shape, late, copies",
     [
-        lambda v: mivo.encode_compressed(v, ShrinksArray(v, 0.5)),
-        lambda v: mivo.encode_max_length(v, ShrinksArray(v, 10_000)),
-        lambda v: mivo.encode_cross_dimensional(v, ShrinksArray(v, 16)),
+        (lambda a, late: mivo.encode_compressed(a, late), 1 << 20, 0.5, False),
+        (lambda a, late: mivo.encode_max_length(a, late), 1 << 20, 10_000, False),
+        (lambda a, late: mivo.encode_cross_dimensional(a, late), 1 << 20, 16, False),
+        (lambda x, late: mivo_collections.encode_batch(x, workers=late), (3000, 256), 1, False),
+        (lambda x, late: mivo_collections.encode_batch(x, mivo.Profile.Hilbert10x10, output="identifiers",
+                                                       workers=late), (3000, 256), 1, False),
+        (lambda x, late: mivo_collections.bands_batch(x, late), (3000, 256), 1, False),
+        (lambda x, late: mivo_collections.bands_batch(x, workers=late), (3000, 256), 1, False),
+        (lambda v, late: mivo.embedding_to_bands(v, late), 1000, 4, True),
     ],
 )
-def test_array_reshaped_by_a_later_conversion_is_read_as_it_is_then(call):
-    # The data are viewed after every conversion: the identifier is that of
-    # the 64 ones the array holds by then.
-    text = call(np.ones(1 << 20, np.float32))
-    assert mivo.get_metadata(text)["original_dims"] == 64
-
-
-@pytest.mark.parametrize(
-    "call",
-    [
-        lambda x, late: mivo_collections.encode_batch(x, workers=late),
-        lambda x, late: mivo_collections.encode_batch(x, mivo.Profile.Hilbert10x10, output="identifiers", workers=late),
-        lambda x, late: mivo_collections.bands_batch(x, late),
-        lambda x, late: mivo_collections.bands_batch(x, workers=late),
-    ],
-)
-def test_matrix_reshaped_by_a_later_conversion_is_read_as_it_is_then(call):
-    x = np.full((3000, 256), 2.0, np.float32)
-    got = call(x, ShrinksArray(x, 1, shape=(3, 64)))
-    assert np.array_equal(np.asarray(got), np.asarray(call(np.ones((3, 64), np.float32), 1)))
-
-
-def test_bands_copy_the_values_before_converting_the_band_count():
-    v = np.linspace(-1.0, 1.0, 1000).copy()
-    expected = mivo.embedding_to_bands(v.tolist(), 4)
-    assert mivo.embedding_to_bands(v, ShrinksArray(v, 4)) == expected
+def test_array_reshaped_by_a_later_conversion_is_read_as_it_is_then(call, shape, late, copies):
+    # The data are viewed after every conversion: the result is that of the
+    # ones the array holds by then (embedding_to_bands copies the values first).
+    array = np.linspace(-1.0, 1.0, np.prod(shape), dtype=np.float32).reshape(shape).copy()  # owns its data
+    small = (3, 64) if array.ndim == 2 else 64
+    want = call(array.copy() if copies else np.ones(small, np.float32), late)
+    assert np.array_equal(np.asarray(call(array, ShrinksArray(array, late, small))), np.asarray(want))
 
 
 # Long candidates live in the allocator's large blocks, where a freed one is

@@ -1,20 +1,12 @@
 """The README's benchmark tables and pictures against the benchmarks that make them.
 
-A table is a benchmark table when the text of its section before it names a
-script bench/<name>.py (the nearest such name is the table's script), so a
-table added later is checked as soon as its section names its script. Each
-row must name only what that script measures:
-
-- the functions in the first cell's code (`levenshtein`, `encode(v,
-  Profile.Mini128)`) are used in the script (mivo.levenshtein), and the last
-  name and the numbers of each argument (Mini128, 0.5) are on one line with a
-  call of the function;
-- the sizes of the case (the numbers of the first cell, "100,000 words", or
-  else the sizes of the columns the row fills, "1,000 chars"; "short" for a
-  cell of the short case) and its quoted queries are written within a few
-  lines of a use of the function;
-- the names in the code of the other cells (peers, baselines) and the values
-  of a "d" column are in the script.
+A table belongs to the script bench/<name>.py its section names last before
+it, and each row names only what that script measures: the functions of the
+first cell's code are used in it, each argument's last name and numbers on
+one line with a call; the case's sizes (the first cell's numbers, else those
+of the columns the row fills, "short" for the short case) and quoted queries
+within a few lines of a use of the function; the names in the other cells'
+code and the values of a "d" column anywhere in it.
 """
 
 from __future__ import annotations

@@ -69,13 +69,6 @@ def test_rerank_orders_the_candidates_by_dot_product_and_skips_empty_slots():
         assert row.tolist() == sorted(c[c >= 0].tolist(), key=lambda i: -float(base[i] @ q))[:4]
 
 
-def test_recall_at_k_counts_the_truth_found():
-    truth = np.array([[1, 2, 3, 4], [5, 6, 7, 8]])
-    found = np.array([[4, 9, 1, -1], [-1, -1, -1, -1]])
-    assert recall_real.recall_at_k(found, truth) == pytest.approx((2 / 4 + 0) / 2)
-    assert recall_real.recall_at_k(truth[:, ::-1], truth) == 1.0
-
-
 def test_band_candidates_are_the_rows_sharing_a_band_in_the_same_position():
     rng = np.random.default_rng(3)
     alphabet = ["a", "b", "c", "d"]  # the queries hold no "a" and the base no "d": numbered together or wrong
@@ -84,10 +77,6 @@ def test_band_candidates_are_the_rows_sharing_a_band_in_the_same_position():
     cand = recall_real.band_candidates(*recall_real.band_keys(base, queries))
     for q, row in zip(queries, cand):
         assert row.tolist() == [any(b[p] == q[p] for p in range(4)) for b in base]
-    truth = np.array([[0, 1], [2, 3]])
-    hits = np.zeros((2, 40), bool)
-    hits[0, 1] = hits[1, [2, 3]] = True
-    assert recall_real.candidate_recall(hits, truth) == pytest.approx(0.75)
 
 
 def test_hyperplane_codes_are_the_packed_signs_and_hamming_topk_ranks_them():
@@ -102,7 +91,14 @@ def test_hyperplane_codes_are_the_packed_signs_and_hamming_topk_ranks_them():
         assert found[q].tolist() == sorted(range(200), key=lambda i: (dist[i], i))[:7]
 
 
-def test_quantise8_keeps_each_rows_ends_and_steps_of_a_255th():
+def test_recall_metrics_and_quantise8():
+    truth = np.array([[1, 2, 3, 4], [5, 6, 7, 8]])
+    assert recall_real.recall_at_k(np.array([[4, 9, 1, -1], [-1] * 4]), truth) == pytest.approx((2 / 4 + 0) / 2)
+    assert recall_real.recall_at_k(truth[:, ::-1], truth) == 1.0
+    hits = np.zeros((2, 40), bool)
+    hits[0, 1] = hits[1, [2, 3]] = True
+    assert recall_real.candidate_recall(hits, np.array([[0, 1], [2, 3]])) == pytest.approx(0.75)
+    # quantise8 keeps each row's ends and steps of a 255th between them
     rows = np.array([[0.0, 0.3, 1.0], [2.0, 2.0, 2.0], [-1.0, 0.0, 3.0]], np.float32)
     back = recall_real.quantise8(rows)
     assert back[1].tolist() == [2.0, 2.0, 2.0]
