@@ -55,11 +55,24 @@ def encode_inputs():
     return out
 
 
+def mini128_pairs(texts):
+    """fuzz_mini128_distance's inputs: two texts (byte 0 even), or two byte
+    strings rendered as base32hex (byte 0 odd)."""
+    mini = [t for t in texts if t.startswith("04")]
+    others = [t for t in texts if not t.startswith("04")][:6]
+    pairs = list(zip(mini, mini[1:] + mini[:1])) + [(m, o) for m, o in zip(mini, others)]
+    out = [b"\x00" + a.encode() + b"\xff" + b.encode() for a, b in pairs]
+    out += [b"\x01" + mivo.decode(a).replace(b"\xff", b"\xfe") + b"\xff" + mivo.decode(b).replace(b"\xff", b"\xfe")
+            for a, b in pairs[:4]]
+    return out
+
+
 def main(outdir):
     root = pathlib.Path(outdir)
     seeds = {name: [] for name in ("fuzz_identifier", "fuzz_base32_decode", "fuzz_base32_roundtrip", "fuzz_header",
                                    "fuzz_payload", "fuzz_string_metrics", "fuzz_best_match")}
     seeds["fuzz_encode"] = encode_inputs()
+    seeds["fuzz_mini128_distance"] = mini128_pairs(identifiers())
     for text in identifiers():
         raw = mivo.decode(text)
         seeds["fuzz_identifier"].append(text.encode())
