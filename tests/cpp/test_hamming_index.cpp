@@ -102,7 +102,8 @@ TEST_P(SearchAgainstModel, EveryWorkerCountAndKernelGivesTheSortedModel) {
                 for (std::size_t j = 0; j < c.k; ++j) {
                     const auto want = j < all.size() ? all[j] : std::pair<std::uint32_t, std::int64_t>{~0u, -1};
                     ASSERT_EQ(d[q * c.k + j], static_cast<std::int32_t>(want.first)) << "workers " << workers;
-                    ASSERT_EQ(got[q * c.k + j], want.second) << "workers " << workers << " query " << q << " rank " << j;
+                    ASSERT_EQ(got[q * c.k + j], want.second)
+                        << "workers " << workers << " query " << q << " rank " << j;
                 }
                 std::vector<std::pair<std::uint32_t, std::int64_t>> found, within;
                 for (const Neighbor& f : range.result(q)) found.emplace_back(f.distance, f.id);

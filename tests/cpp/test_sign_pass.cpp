@@ -220,7 +220,8 @@ void expect_literal_bits(const std::vector<Floats>& cases, const char* what) {
     simhash_128_rows(rows.data(), cases.size(), n, kSimSeed, raw.data());
     simhash_128_unit_rows(rows.data(), cases.size(), n, kSimSeed, unit.data());
     for (std::size_t i = 0; i < cases.size(); ++i) {
-        const u128 want = literal_bits(cases[i], SignInput::AsGiven), want_unit = literal_bits(cases[i], SignInput::UnitLength);
+        const u128 want = literal_bits(cases[i], SignInput::AsGiven),
+                   want_unit = literal_bits(cases[i], SignInput::UnitLength);
         ASSERT_TRUE(simhash_128(cases[i], kSimSeed) == want && raw[i] == want) << what << ", n " << n << ", case " << i;
         ASSERT_TRUE(simhash_128_unit(cases[i], kSimSeed) == want_unit && unit[i] == want_unit)
             << what << ", unit length, n " << n << ", case " << i;

@@ -85,7 +85,8 @@ class Negated(np.ndarray):
                                    np.arange(-100, 100, dtype=np.int32), np.array(_BASE[:200].tolist(), dtype=object),
                                    _BASE[:300].astype(np.float32).view(Negated)])
 def test_other_arrays_are_read_item_by_item(array):
-    assert mivo.embedding_to_bands(array, 16) == mivo.embedding_to_bands([float(array[i]) for i in range(len(array))], 16)
+    as_list = [float(array[i]) for i in range(len(array))]
+    assert mivo.embedding_to_bands(array, 16) == mivo.embedding_to_bands(as_list, 16)
 
 
 def test_lists_leave_numpy_unloaded():
