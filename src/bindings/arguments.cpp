@@ -281,7 +281,7 @@ bool to_str_list(PyObject* obj, std::vector<std::string>& out) {
     });
 }
 
-bool to_str_views(PyObject* obj, StrViews& out) {
+bool to_str_views(PyObject* obj, StrViews& out, bool later_conversions) {
     out.views.clear();
     out.owned.clear();
     out.pins.clear();
@@ -292,10 +292,12 @@ bool to_str_views(PyObject* obj, StrViews& out) {
         const auto n = static_cast<std::size_t>(PySequence_Fast_GET_SIZE(obj));
         PyObject** items = PySequence_Fast_ITEMS(obj);
         out.views.resize(n);
-        out.pins.reserve(n);
+        if (later_conversions) out.pins.reserve(n);
         for (std::size_t i = 0; i < n; ++i) {
-            Py_INCREF(items[i]);
-            out.pins.emplace_back(items[i]);
+            if (later_conversions) {
+                Py_INCREF(items[i]);
+                out.pins.emplace_back(items[i]);
+            }
             if (!to_str(items[i], out.views[i])) return false;
         }
         return true;

@@ -29,8 +29,10 @@
 // other thread that takes the interpreter lock meanwhile. So:
 //   - a str never changes, and a strong reference pins it: arguments are held
 //     by the caller for the whole call; the items of a list or tuple are
-//     viewed where they are only with a reference to each (StrViews::pins),
-//     since Python code can empty the list but not free an item held;
+//     viewed where they are with a reference to each (StrViews::pins), since
+//     Python code can empty the list but not free an item held, unless the
+//     list is the call's last conversion before work that runs no Python
+//     code (then nothing can change the list while the views are read);
 //   - the items of any other sequence, and numbers, are copied as they are
 //     converted (to_str_list, to_u64_list, to_f32_list);
 //   - an array's memory can be resized or freed while the array lives
@@ -146,15 +148,15 @@ bool to_str_list(PyObject* obj, std::vector<std::string>& out);
 
 // A list-of-strings argument viewed as UTF-8 without copying where it can be:
 // the strings of a list or tuple are viewed where they are, each held by a
-// reference in `pins` until the call ends (Python code run by a later
-// conversion may empty or refill the list); the items of any other sequence
-// are copied into `owned`.
+// reference in `pins` until the call ends when `later_conversions` (Python
+// code run by a later conversion may empty or refill the list); the items of
+// any other sequence are copied into `owned`.
 struct StrViews {
     std::vector<std::string_view> views;
     std::vector<std::string> owned;
     std::vector<Ref> pins;
 };
-bool to_str_views(PyObject* obj, StrViews& out);
+bool to_str_views(PyObject* obj, StrViews& out, bool later_conversions);
 bool to_u64_list(PyObject* obj, std::vector<std::uint64_t>& out);
 // The sequence-of-floats conversion. A one-dimensional numpy.ndarray (the
 // class itself: a subclass may read its items differently) of native float32
@@ -286,7 +288,9 @@ public:
     bool boolean(int i, bool& out) { return to_bool(slots_[i], out) || wrap(i); }
     bool f64(int i, double& out) { return to_f64(slots_[i], out) || wrap(i); }
     bool str_list(int i, std::vector<std::string>& out) { return to_str_list(slots_[i], out) || wrap(i); }
-    bool str_views(int i, StrViews& out) { return to_str_views(slots_[i], out) || wrap(i); }
+    bool str_views(int i, StrViews& out, bool later_conversions) {
+        return to_str_views(slots_[i], out, later_conversions) || wrap(i);
+    }
     bool u64_list(int i, std::vector<std::uint64_t>& out) { return to_u64_list(slots_[i], out) || wrap(i); }
     bool f32_list(int i, std::vector<float>& out) { return to_f32_list(slots_[i], out) || wrap(i); }
     bool vector(int i, FloatView& out) { return to_vector(slots_[i], out) || wrap(i); }

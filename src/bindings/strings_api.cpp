@@ -69,7 +69,9 @@ constexpr Signature kFindBestMatch{"find_best_match", {"query", "candidates"}, 2
 PyObject* find_best_match_impl(Args& args) {
     std::string_view query;
     StrViews candidates;
-    if (!args.str(0, query) || !args.str_views(1, candidates)) return nullptr;
+    // The candidates come last and the search runs no Python code: viewed
+    // without a reference to each.
+    if (!args.str(0, query) || !args.str_views(1, candidates, false)) return nullptr;
     return py_match(strings::find_best_match(query, candidates.views));
 }
 
@@ -78,7 +80,7 @@ PyObject* find_matches_above_threshold_impl(Args& args) {
     std::string_view query;
     StrViews candidates;
     double threshold = 0.0;
-    if (!args.str(0, query) || !args.str_views(1, candidates) || !args.f64(2, threshold)) return nullptr;
+    if (!args.str(0, query) || !args.str_views(1, candidates, true) || !args.f64(2, threshold)) return nullptr;
     const std::vector<strings::Match> kept = strings::find_matches_above_threshold(query, candidates.views, threshold);
     return py_list(std::span<const strings::Match>(kept), py_match);
 }
