@@ -181,22 +181,44 @@ def print_literal_share() -> None:
     """The share of SimHash rows whose sign the fast pass leaves to the
     literal f32 sum, on Gaussian vectors (counted by the C++ benchmarks)."""
     bench = pathlib.Path(__file__).resolve().parent.parent / "build" / "py" / "mivo_bench"
-    print("SimHash rows summed literally after the fast sign pass (Gaussian vectors; the rest are decided by the "
+    print("SimHash rows summed literally after the fast sign pass (the rest are decided by the "
           "pass's error bound):")
     print()
     if not bench.exists():
         print(f"(not measured: {bench} is built by make bench)")
         print()
         return
-    out = subprocess.run([str(bench), "--benchmark_filter=BM_SimhashSigns", "--benchmark_min_time=0.01",
+    out = subprocess.run([str(bench), "--benchmark_filter=BM_SimhashSigns/", "--benchmark_min_time=0.01",
                           "--benchmark_format=json"], check=True, capture_output=True, text=True).stdout
-    print("| input | d | literal rows per vector | share of rows |")
-    print("|---|---:|---:|---:|")
-    for b in json.loads(out)["benchmarks"]:
-        _, d, unit = b["name"].split("/")
-        kind = "unit length (encode, Mini128)" if unit == "1" else "as given (embedding_to_bands)"
-        print(f"| {kind} | {d} | {b['literal_rows']:.4f} | {b['literal_share']:.2e} |")
+    print("| vectors | input | d | literal rows per vector | share of rows |")
+    print("|---|---|---:|---:|---:|")
+    rows = json.loads(out)["benchmarks"]
+    real = real_embeddings()
+    if real is not None:
+        vectors = bench.parent / "real_vectors.f32"
+        real.astype("<f4").tofile(vectors)
+        env = dict(os.environ, MIVO_SIGN_VECTORS=str(vectors), MIVO_SIGN_DIM=str(real.shape[1]))
+        out = subprocess.run([str(bench), "--benchmark_filter=BM_SimhashSignsFile", "--benchmark_format=json"],
+                             check=True, capture_output=True, text=True, env=env).stdout
+        rows += json.loads(out)["benchmarks"]
+    for b in rows:
+        real_row = b["name"].startswith("BM_SimhashSignsFile")
+        unit = b["name"].split("/")[1 if real_row else 2].startswith("1")
+        d = int(b["d"]) if real_row else b["name"].split("/")[1]
+        source = f"{len(real):,} sentence embeddings" if real_row else "Gaussian"
+        kind = "unit length (encode, Mini128)" if unit else "as given (embedding_to_bands)"
+        print(f"| {source} | {kind} | {d} | {b['literal_rows']:.4f} | {b['literal_share']:.2e} |")
     print()
+
+
+def real_embeddings():
+    """The sentence embeddings that bench/recall_real.py cached, if any."""
+    base = os.environ.get("MIVO_CACHE") or os.path.join(os.path.expanduser("~"), ".cache", "mivo")
+    found = sorted(pathlib.Path(base, "recall").glob("*.npz"))
+    if not found:
+        return None
+    with np.load(found[0]) as f:
+        return f["embeddings"]
 
 
 def fresh_process_seconds(code: str) -> float:

@@ -6,7 +6,10 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <fstream>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "embeddings/encode.hpp"
@@ -57,6 +60,42 @@ void BM_SimhashSigns(benchmark::State& state) {
     state.counters["literal_share"] = per_vector / 128;
 }
 BENCHMARK(BM_SimhashSigns)->ArgsProduct({{384, 768, 1536}, {0, 1}})->Unit(benchmark::kMicrosecond);
+
+// The same count over the vectors of a raw float32 file: MIVO_SIGN_VECTORS
+// names it, MIVO_SIGN_DIM gives the values per vector (bench_embeddings.py
+// passes real sentence embeddings this way where they are cached). Nothing
+// is timed; without the file the case is skipped.
+void BM_SimhashSignsFile(benchmark::State& state) {
+    const char* path = std::getenv("MIVO_SIGN_VECTORS");
+    const char* dim = std::getenv("MIVO_SIGN_DIM");
+    const std::size_t n = dim ? std::strtoul(dim, nullptr, 10) : 0;
+    std::ifstream file(path ? path : "", std::ios::binary);
+    std::vector<float> rows;
+    if (n > 0 && file) {
+        file.seekg(0, std::ios::end);
+        rows.resize(static_cast<std::size_t>(file.tellg()) / sizeof(float) / n * n);
+        file.seekg(0);
+        file.read(reinterpret_cast<char*>(rows.data()), static_cast<std::streamsize>(rows.size() * sizeof(float)));
+    }
+    if (rows.empty() || !file) {
+        state.SkipWithError("no vectors (MIVO_SIGN_VECTORS, MIVO_SIGN_DIM)");
+        return;
+    }
+    const bool unit = state.range(0) != 0;
+    const std::size_t count = rows.size() / n;
+    const SignPathCounts before = sign_path_counts();
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::span<const float> v(rows.data() + i * n, n);
+        benchmark::DoNotOptimize(unit ? simhash_128_unit(v, kSeed) : simhash_128(v, kSeed));
+    }
+    const double per_vector = static_cast<double>(sign_path_counts().literal_rows - before.literal_rows) / count;
+    for (auto _ : state) {
+    }
+    state.counters["literal_rows"] = per_vector;
+    state.counters["literal_share"] = per_vector / 128;
+    state.counters["d"] = static_cast<double>(n);
+}
+BENCHMARK(BM_SimhashSignsFile)->Arg(0)->Arg(1)->Iterations(1);
 
 // The literal sums alone, as before the sign pass (with the unit-length
 // scaling for the Mini128 input).

@@ -230,10 +230,17 @@ def plot_ratios(rows, title, out):
     plt.close(fig)
 
 
-def plot_benchmarks():
-    """A fresh run of every bench/bench_*.py, drawn into docs/<its name>.png."""
+def plot_benchmarks(only=None):
+    """A fresh run of every bench/bench_*.py (or those named), drawn into
+    docs/<its name>.png; its printed tables are kept in build/bench/<its name>.txt."""
+    tables = ROOT / "build" / "bench"
+    tables.mkdir(parents=True, exist_ok=True)
     for script in sorted((ROOT / "bench").glob("bench_*.py")):
-        rows = parse_ratios(run_bench(script))
+        if only and script.stem not in only:
+            continue
+        text = run_bench(script)
+        (tables / f"{script.stem}.txt").write_text(text, encoding="utf-8")
+        rows = parse_ratios(text)
         if not rows:
             print(f"  {script.name}: no ratio table in its output, no picture")
             continue
@@ -257,7 +264,11 @@ def plot_recall_real():
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--skip-bench", action="store_true", help="leave the benchmark pictures as they are")
+    ap.add_argument("--only", nargs="+", metavar="NAME", help="run only these benchmarks (bench_strings ...)")
     args = ap.parse_args()
+    if args.only:
+        plot_benchmarks(args.only)
+        return 0
     data = digits()
     plot_hamming_vs_angle(data, DOCS / "hamming_vs_angle.png")
     print(f"wrote {DOCS / 'hamming_vs_angle.png'}")
