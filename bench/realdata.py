@@ -63,10 +63,10 @@ def first_paragraphs(root: pathlib.Path, skip: tuple[str, ...] = ()) -> list[str
 def package_root(name: str) -> pathlib.Path:
     import importlib.util
 
-    spec = importlib.util.find_spec(name)
-    if spec is None or not spec.submodule_search_locations:
+    found = importlib.util.find_spec(name)
+    if found is None or not found.submodule_search_locations:
         raise SystemExit(f"realdata: the package {name!r} is not installed; install the realdata extra")
-    return pathlib.Path(list(spec.submodule_search_locations)[0])
+    return pathlib.Path(list(found.submodule_search_locations)[0])
 
 
 def corpus() -> tuple[list[str], list[str]]:

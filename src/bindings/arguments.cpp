@@ -350,8 +350,8 @@ PyObject* py_int_list(std::span<const std::uint64_t> items) {
 
 // ------------------------------------------------------------------ classes
 
-PyObject* type_from_spec(PyType_Spec* spec, const char* doc) {
-    PyObject* type = PyType_FromSpec(spec);
+PyObject* type_from_spec(PyType_Spec* type_spec, const char* doc) {
+    PyObject* type = PyType_FromSpec(type_spec);
 #if PY_VERSION_HEX < 0x030A0000
     if (!type) return nullptr;
     auto* t = reinterpret_cast<PyTypeObject*>(type);

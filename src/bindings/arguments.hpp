@@ -433,10 +433,10 @@ inline constexpr unsigned kClassFlags = Py_TPFLAGS_DEFAULT;
 // if none was).
 PyObject* class_reference(PyTypeObject* type, const char* name);
 
-// A class object made from its spec. Python 3.9's PyType_FromSpec keeps only
+// A class object made from its PyType_Spec. Python 3.9's PyType_FromSpec keeps only
 // the part of Py_tp_doc after the signature, so __text_signature__ (read from
 // tp_doc) is None there: the whole `doc` is put back (__doc__ was already set
 // from the shortened one).
-PyObject* type_from_spec(PyType_Spec* spec, const char* doc);
+PyObject* type_from_spec(PyType_Spec* type_spec, const char* doc);
 
 }  // namespace mivo::py

@@ -494,10 +494,10 @@ def argument(call: Call, kind: str):
     return value
 
 
-def build(call: Call, spec: str):
+def build(call: Call, params: str):
     """Positional and keyword arguments, now and then with a binding mistake."""
     args, kwargs, by_name = [], {}, False
-    for word in spec.split():
+    for word in params.split():
         name, kind = word.lstrip("*/").split(":")
         if kind.endswith("?") and call.rng.random() < 0.3:
             by_name = True  # the later ones must come by name

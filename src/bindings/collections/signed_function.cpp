@@ -89,9 +89,9 @@ PyTypeObject* signed_function_type() {
             {Py_tp_members, kMembers},
             {0, nullptr},
         };
-        PyType_Spec spec = {"mivo_collections.builtin_function", static_cast<int>(sizeof(SignedFunction)), 0,
-                            Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_VECTORCALL, slots};
-        return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+        PyType_Spec type_spec = {"mivo_collections.builtin_function", static_cast<int>(sizeof(SignedFunction)), 0,
+                                 Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_VECTORCALL, slots};
+        return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&type_spec));
     }();
     return type;
 }
